@@ -1,0 +1,93 @@
+#pragma once
+
+#include "packagemanager_export.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QString>
+
+// The kind of a piece of package content. Unknown (11) is also the "every kind" filter.
+enum eMetadataType {
+    Overview = 0,
+    Stats = 1,
+    Tools = 2,
+    History = 3,
+    GraphData = 4,
+    Note = 5,
+    Image = 6,
+    Video = 7,
+    PDF = 8,
+    NCProgram = 9,
+    ConvProgram = 10,
+    Unknown = 11
+};
+
+class cManifest;
+
+// One file of a package with its attributes. The entry keeps the file's name and the
+// folder path (shared with its manifest) and builds QFileInfo values on demand, so that
+// thousands of packages stay cheap in memory.
+class PACKAGEMANAGER_EXPORT cManifestItem
+{
+    friend class cManifest;
+
+public:
+    cManifestItem(const cManifestItem &other) = default;
+    cManifestItem &operator=(const cManifestItem &other) = default;
+    ~cManifestItem() = default;
+
+    QFileInfo GetFileInfo() const;
+    QString GetFileNameString() const;
+    QFileInfo GetThumbnailInfo() const;
+    QDateTime GetModTime() const;
+    QString GetModTimeString() const;
+    QString GetPreviewString() const;
+    QString GetAuthorString() const;
+    QString GetCommentString() const;
+    QString GetFileTypeString() const;
+    bool IsHidden() const;
+    bool IsReadOnly() const;
+    void SetComment(const QString &comment);
+
+protected:
+    explicit cManifestItem(eMetadataType type = Unknown);
+
+    void SetFileInfo(const QFileInfo &file);
+    void SetMetadataType(const QString &category);
+    void SetHidden(bool hidden);
+    void SetReadOnly(bool readOnly);
+    void SetAuthor(const QString &author);
+    void SetPreview(const QString &preview);
+    void SetModTime(const QString &textDate);
+    eMetadataType GetMetadataType() const;
+    QString GetCategoryTypeString() const;
+    QString GetTabString() const;
+    QString GetHiddenString() const;
+    QString GetReadOnlyString() const;
+    bool AutoPopulateAttributes(const QString &packageName);
+    bool SyncModTime();
+    bool SyncThumbnail();
+
+    // Same as SyncModTime, with the file's current last-modified time (UTC, null when the
+    // file is missing) already known from a directory listing.
+    bool SyncModTime(const QDateTime &currentModTimeUtc);
+    // The absolute path of the described file; empty for an entry without file.
+    QString GetFilePath() const;
+
+private:
+    eMetadataType AutoDetermineFileType(const QString &fileName, const QString &packageName) const;
+    QString AutoDetermineComment(eMetadataType type) const;
+    QString AutoDetermineAuthor(eMetadataType type) const;
+    bool AutoDetermineHiddenState(eMetadataType type) const;
+    bool AutoDetermineReadOnlyState(eMetadataType type) const;
+
+    QString folderPath;  // absolute folder of the file, shared with the manifest's copy
+    QString fileName;    // file name without folder; empty for a placeholder
+    eMetadataType kind = Unknown;
+    QString comment;
+    QString author;
+    QString preview;
+    bool hidden = true;
+    bool readOnly = true;
+    QDateTime modTime;  // UTC, null when unknown
+};

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "cManifest.h"
+#include "cManifestItem.h"
+#include "eHistoricalEvent.h"
+#include "packagemanager_export.h"
+#include "tPackageUID.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class MetadataGenerator;
+class cPackageManager;
+class PackageScanThread;
+
+// One package folder "<identifier>.pkg": a copy of a part program and the files that
+// document it. Copies of a package share its manifest, metadata generator and lock.
+//
+// Every public operation holds the package's lock, so the host's calls and the background
+// scan's maintenance of the same package never run at the same time.
+class PACKAGEMANAGER_EXPORT cPackage
+{
+    friend class cPackageManager;
+    friend class PackageScanThread;
+    friend struct cPackageTestAccess;
+
+public:
+    enum ePartFilePriority { PartsFilePriority = 0, PackageFilePriority = 1 };
+
+    cPackage(const cPackage &other);
+    cPackage &operator=(const cPackage &other);
+    ~cPackage();
+
+    QString GetPackageName() const;
+    QString GetPackageUID() const;
+    unsigned int GetPackageSize() const;
+    unsigned int GetPackageSizeLimit() const;
+    QFileInfo GetManifestFile() const;
+
+    cManifestItem *GetManifestItem(eMetadataType type) const;
+    QList<cManifestItem *> GetManifestItems(eMetadataType type) const;
+
+    bool AddFileToPackage(const QFileInfo &file, const QString &author, const QString &comment,
+                          const QString &targetName);
+    bool RemoveFileFromPackage(const QString &fileName);
+
+    bool UpdateStatsFile(unsigned int count);
+    bool UpdateToolInfo();
+    bool UpdateHistoryFile(eHistoricalEvent event, const QString &text, const QString &note);
+    bool CreateDiffFile();
+
+    bool HasNCProgram() const;
+    bool HasCONVProgram() const;
+    QFileInfo GetPgmFileInfo(eMetadataType type) const;
+    QStringList GetPgmLines(int count, eMetadataType type) const;
+
+protected:
+    cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram);
+    cPackage(const QString &packageUID, const QDir &packageFolder, const QDir &partsFolder);
+
+    QDir GetPackageDir() const;
+    bool IsTutorialPackage() const;
+    bool IsFromPartsPath(const QString &folder) const;
+
+    // Manifest binding
+    bool ImportManifest();
+    bool UpdateManifest();
+    bool ExportManifest();
+    bool GenerateManifestFile();
+    bool OpenUpPackageToFullMode();
+
+    // Part-program synchronisation
+    bool SynchronizePartFiles(ePartFilePriority priority);
+    bool SearchForPartProgramsInPackageFolder();
+
+    // Metadata files
+    bool GenerateOverviewFile();
+    bool GenerateStatsFile();
+    bool GenerateToolsFile();
+    bool GenerateHistoryFile();
+    bool GenerateEssentialMetadataFiles();
+
+    // Thumbnails
+    bool UpdatePackageThumbs();
+
+    // Copy and move
+    cPackage *MovePackage(const QString &newPackageUID);
+    cPackage *CopyPackage(const QString &newPackageUID);
+
+    // The lock that serialises work on this package (shared with its copies).
+    QRecursiveMutex &Lock() const { return *lock; }
+
+    QFileInfo GetPartNCProgram() const;
+    QFileInfo GetPartCONVProgram() const;
+
+private:
+    static QString GetNameFromUID(const QString &packageUID);
+    static QDir GetPartDirFromPackageUID(const QString &packageUID);
+
+    bool AddPartProgramsToPackageFolder(const QFileInfo &file);
+    bool CopyPackageNCProgramToParts(const QFileInfo &file);
+    bool CopyPackageConvProgramToParts(const QFileInfo &file);
+
+    QFileInfo FindNCProgram(const QDir &folder) const;
+    QFileInfo FindCONVProgram(const QDir &folder) const;
+
+    // Sets the part-program fields from the package's own copies, looked up in partsFolder.
+    void FindPartProgramsIn(const QDir &partsFolder);
+    void CreateManifestAndGenerator();
+
+    std::shared_ptr<cManifest> manifest;
+    std::shared_ptr<MetadataGenerator> metadataGenerator;
+    std::shared_ptr<QRecursiveMutex> lock;
+    tPackageUID packageUID;
+    QString packageName;
+    QString packageDirPath;       // absolute path of the package folder
+    QString partNCProgramPath;    // absolute path in the parts folder; empty when none is known
+    QString partCONVProgramPath;  // likewise for the conversational program
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QString>
+
+// Thumbnails beside package files. Sizes fit a 110 x 110 box.
+
+bool UpdateImageThumbnail(const QFileInfo &image, const QFileInfo &thumbnail);
+bool UpdateVideoThumbnail(const QFileInfo &video, const QFileInfo &thumbnail);
+
+// Each makes the thumbnail beside its source and returns its file name, or a null string.
+QString GenerateImageThumbnail(const QFileInfo &image);
+QString GenerateVideoThumbnail(const QFileInfo &video);
+QString GeneratePdfThumbnail(const QFileInfo &pdf);
+QString GenerateUndeterminedRendering(const QFileInfo &ncProgram);
+
+// Replaces a missing or empty overview picture by the packages root's placeholder.
+bool ReplaceWithUndeterminedRendering(const QFileInfo &overview);
+
+QDir GetParentOfFileDir(const QFileInfo &file);
+bool TouchFile(const QFileInfo &file);
+QImage ApplyExifOrientation(const QImage &image, quint16 orientation);

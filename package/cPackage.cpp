@@ -1,0 +1,149 @@
+#include "cPackage.h"
+
+#include "MetadataGenerator.h"
+#include "platform/PlatformFiles.h"
+
+#include <QMutexLocker>
+
+cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
+    : lock(std::make_shared<QRecursiveMutex>())
+{
+    packageUID = packageFolder.completeBaseName().toUpper();
+    packageName = GetNameFromUID(packageUID);
+    packageDirPath = packageFolder.absoluteFilePath();
+
+    if (partProgram.exists()) {
+        // The NC program and its conversational companion share the program's name.
+        const QString folder = partProgram.absolutePath() + QLatin1Char('/');
+        const QString baseName = partProgram.completeBaseName();
+        if (partProgram.suffix().toUpper() == QLatin1String("CNV")) {
+            partCONVProgramPath = partProgram.absoluteFilePath();
+            partNCProgramPath = folder + baseName;
+        } else {
+            partNCProgramPath = partProgram.absoluteFilePath();
+            partCONVProgramPath = folder + QStringLiteral("%1.CNV").arg(baseName);
+        }
+    }
+    CreateManifestAndGenerator();
+}
+
+cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)
+    : lock(std::make_shared<QRecursiveMutex>())
+{
+    packageName = GetNameFromUID(uid);
+    packageUID = uid.toUpper();
+    packageDirPath = packageFolder.absolutePath();
+
+    QDir parts = partsFolder;
+    if (parts == QDir(QString()))
+        parts = GetPartDirFromPackageUID(uid);
+    if (parts != QDir(QString()) && parts.exists())
+        FindPartProgramsIn(parts);
+    CreateManifestAndGenerator();
+}
+
+cPackage::cPackage(const cPackage &other) = default;
+cPackage &cPackage::operator=(const cPackage &other) = default;
+cPackage::~cPackage() = default;
+
+void cPackage::CreateManifestAndGenerator()
+{
+    manifest.reset(new cManifest(packageName, GetManifestFile()));
+    metadataGenerator = std::make_shared<MetadataGenerator>();
+}
+
+void cPackage::FindPartProgramsIn(const QDir &partsFolder)
+{
+    const QDir packageFolder(packageDirPath);
+    const QString folder = partsFolder.absolutePath() + QLatin1Char('/');
+    const QFileInfo ncCopy = FindNCProgram(packageFolder);
+    partNCProgramPath = ncCopy.fileName().isEmpty() ? QString() : folder + ncCopy.fileName();
+    const QFileInfo convCopy = FindCONVProgram(packageFolder);
+    partCONVProgramPath = convCopy.fileName().isEmpty() ? QString() : folder + convCopy.fileName();
+}
+
+QString cPackage::GetNameFromUID(const QString &uid)
+{
+    QString name = uid.split(QLatin1Char('^')).last();
+    name.remove(QStringLiteral(".pkg"), Qt::CaseSensitive);
+    return name;
+}
+
+QDir cPackage::GetPartDirFromPackageUID(const QString &uid)
+{
+    QString folder = uid.split(QLatin1Char('^')).first();
+    folder.replace(QLatin1Char(','), QLatin1Char('/'));
+    folder.replace(QLatin1Char('!'), QLatin1Char(':'));
+    // Identifiers are upper case; find the real folder on a case-sensitive file system.
+    const QString resolved = Platform::ResolvePathNoCase(folder);
+    if (resolved.isEmpty() || !QFileInfo(resolved).isDir())
+        return QDir(QString());
+    return QDir(resolved);
+}
+
+QString cPackage::GetPackageName() const
+{
+    QMutexLocker locker(lock.get());
+    return packageName;
+}
+
+QString cPackage::GetPackageUID() const
+{
+    QMutexLocker locker(lock.get());
+    return packageUID;
+}
+
+unsigned int cPackage::GetPackageSize() const
+{
+    QMutexLocker locker(lock.get());
+    return manifest ? manifest->GetPackageSize() : 0;
+}
+
+unsigned int cPackage::GetPackageSizeLimit() const
+{
+    QMutexLocker locker(lock.get());
+    return manifest ? manifest->GetPackageLimit() : 0;
+}
+
+QFileInfo cPackage::GetManifestFile() const
+{
+    QMutexLocker locker(lock.get());
+    return QFileInfo(packageDirPath + QLatin1String("/manifest.xml"));
+}
+
+QDir cPackage::GetPackageDir() const
+{
+    return QDir(packageDirPath);
+}
+
+QFileInfo cPackage::GetPartNCProgram() const
+{
+    return partNCProgramPath.isEmpty() ? QFileInfo() : QFileInfo(partNCProgramPath);
+}
+
+QFileInfo cPackage::GetPartCONVProgram() const
+{
+    return partCONVProgramPath.isEmpty() ? QFileInfo() : QFileInfo(partCONVProgramPath);
+}
+
+bool cPackage::IsTutorialPackage() const
+{
+    // A manifest that has neither read nor computed a size is not a tutorial's.
+    return manifest && manifest->HasKnownPackageSize() && manifest->GetPackageSize() == 0;
+}
+
+bool cPackage::IsFromPartsPath(const QString &folder) const
+{
+    QString programFolder;
+    if (!partNCProgramPath.isEmpty())
+        programFolder = QFileInfo(partNCProgramPath).absolutePath();
+    else if (!partCONVProgramPath.isEmpty())
+        programFolder = QFileInfo(partCONVProgramPath).absolutePath();
+    else {
+        const QDir decoded = GetPartDirFromPackageUID(packageUID);
+        if (decoded == QDir(QString()))
+            return false;
+        programFolder = decoded.absolutePath();
+    }
+    return QDir(folder).absolutePath() == programFolder;
+}

@@ -1,0 +1,183 @@
+#include "platform/PlatformFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+namespace Platform {
+
+QString ToSlashes(const QString &path)
+{
+    QString result = path;
+    result.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return result;
+}
+
+static QStringList EntriesMatchingNoCase(const QString &folder, const QString &name)
+{
+    QStringList matches;
+    const QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString &entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            matches.append(entry);
+    }
+    return matches;
+}
+
+QString ResolvePathNoCase(const QString &absolutePath)
+{
+    const QString path = QDir::cleanPath(ToSlashes(absolutePath));
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return QString();
+    if (QFileInfo::exists(path))
+        return path;
+
+    // Walk from the root: keep each component that exists as written, else take the one
+    // entry that differs from it only in case.
+    const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString resolved = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QString();
+    int first = 0;
+    if (resolved.isEmpty()) {
+        // A drive root such as "C:" on Windows.
+        resolved = components.value(0) + QLatin1Char('/');
+        first = 1;
+    }
+    for (int i = first; i < components.size(); ++i) {
+        const QString &component = components.at(i);
+        const QString prefix = resolved.endsWith(QLatin1Char('/')) ? resolved : resolved + QLatin1Char('/');
+        const QString exact = prefix + component;
+        if (QFileInfo::exists(exact)) {
+            resolved = exact;
+            continue;
+        }
+        const QStringList matches = EntriesMatchingNoCase(resolved, component);
+        if (matches.size() != 1)
+            return QString();
+        resolved = prefix + matches.first();
+    }
+    return resolved;
+}
+
+QString FindEntryNoCase(const QString &folder, const QString &name)
+{
+    if (name.isEmpty())
+        return QString();
+    if (QFileInfo::exists(folder + QLatin1Char('/') + name))
+        return name;
+    const QStringList matches = EntriesMatchingNoCase(folder, name);
+    return matches.isEmpty() ? QString() : matches.first();
+}
+
+bool IsPlainFileName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+bool CopyFileKeepTime(const QString &source, const QString &destination)
+{
+    if (QFileInfo::exists(destination))
+        return false;
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        return false;
+    const QFileInfo sourceInfo(source);
+    const QFileInfo destinationInfo(destination);
+
+    // Write under a temporary name in the destination folder, then rename into place:
+    // an interrupted copy never leaves a partial file under the real name.
+    QTemporaryFile temporary(destinationInfo.absolutePath() + QLatin1String("/.") + destinationInfo.fileName() +
+                             QLatin1String(".XXXXXX"));
+    if (!temporary.open())
+        return false;
+    QByteArray buffer;
+    buffer.resize(1 << 16);
+    for (;;) {
+        const qint64 read = input.read(buffer.data(), buffer.size());
+        if (read < 0)
+            return false;
+        if (read == 0)
+            break;
+        if (temporary.write(buffer.constData(), read) != read)
+            return false;
+    }
+    if (!temporary.flush())
+        return false;
+    temporary.setPermissions(sourceInfo.permissions());
+    temporary.setFileTime(sourceInfo.lastModified(), QFileDevice::FileModificationTime);
+    // QFile::rename never replaces an existing destination.
+    if (!temporary.rename(destination))
+        return false;
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written)
+{
+    if (written)
+        *written = false;
+    {
+        QFile existing(path);
+        if (existing.size() == bytes.size() && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
+            return true;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit())
+        return false;
+    if (written)
+        *written = true;
+    return true;
+}
+
+QDateTime CreationTime(const QFileInfo &file)
+{
+    const QDateTime birth = file.birthTime();
+    return birth.isValid() ? birth : file.lastModified();
+}
+
+static QString FromEnvironment(const char *name, const QString &fallback)
+{
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? fallback : value;
+}
+
+QString DefaultsDir()
+{
+#ifdef Q_OS_WIN
+    return FromEnvironment("PACKAGEMANAGER_DEFAULTS_DIR", QStringLiteral("C:/Quarvington/Peltrix4/mills/packages"));
+#else
+    QString fallback = QStringLiteral(PM_INSTALL_DATADIR);
+    if (!QFileInfo::exists(fallback + QLatin1String("/undetermined_rendering.gif")))
+        fallback = QStringLiteral(PM_SOURCE_DATADIR);
+    return FromEnvironment("PACKAGEMANAGER_DEFAULTS_DIR", fallback);
+#endif
+}
+
+QString TempDir()
+{
+#ifdef Q_OS_WIN
+    return FromEnvironment("PACKAGEMANAGER_TEMP_DIR", QStringLiteral("C:/TempQuarvington"));
+#else
+    return FromEnvironment("PACKAGEMANAGER_TEMP_DIR", QDir::tempPath() + QLatin1String("/TempQuarvington"));
+#endif
+}
+
+QString FfmpegProgram()
+{
+#ifdef Q_OS_WIN
+    return FromEnvironment("PACKAGEMANAGER_FFMPEG", QStringLiteral("ffmpeg.exe"));
+#else
+    return FromEnvironment("PACKAGEMANAGER_FFMPEG", QStringLiteral("ffmpeg"));
+#endif
+}
+
+}  // namespace Platform

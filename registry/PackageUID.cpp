@@ -1,0 +1,33 @@
+#include "registry/PackageUID.h"
+
+namespace PackageUID {
+
+static QString EncodeFolder(QString folder)
+{
+    folder.replace(QLatin1Char(':'), QLatin1Char('!'));
+    folder.replace(QLatin1Char('/'), QLatin1Char(','));
+    return folder;
+}
+
+QString ForProgramFile(const QFileInfo &programFile)
+{
+    return ForProgramInFolder(programFile.absolutePath(), programFile.completeBaseName());
+}
+
+QString ForProgramInFolder(const QString &folderAbsolutePath, const QString &programName)
+{
+    return (EncodeFolder(folderAbsolutePath) + QLatin1Char('^') + programName).toUpper();
+}
+
+QString PartsFolderKey(const QString &packageUID)
+{
+    QString key = packageUID.toUpper();
+    const int caret = key.indexOf(QLatin1Char('^'));
+    if (caret >= 0)
+        key.truncate(caret);
+    key.replace(QLatin1Char('!'), QLatin1Char(':'));
+    key.replace(QLatin1Char(','), QLatin1Char('/'));
+    return key;
+}
+
+}  // namespace PackageUID

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QFileInfo>
+#include <QString>
+
+// Encoding of package identifiers: "<encoded parts folder>^<program name>", upper case.
+namespace PackageUID {
+
+// The identifier of a program file: its folder's absolute path with ":" -> "!" and
+// "/" -> ",", then "^" and the complete base name, upper-cased.
+QString ForProgramFile(const QFileInfo &programFile);
+
+// The identifier of a program named `programName` (taken whole) in `folderAbsolutePath`.
+QString ForProgramInFolder(const QString &folderAbsolutePath, const QString &programName);
+
+// The parts-folder key: upper case, text before the first "^", "!" -> ":", "," -> "/".
+QString PartsFolderKey(const QString &packageUID);
+
+}  // namespace PackageUID

@@ -1,0 +1,61 @@
+#include "TestUtils.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace TestUtils {
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool SetModTime(const QString &path, const QDateTime &time)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    return file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
+QByteArray MillingProgram(const QString &name)
+{
+    return QByteArray("%\n") + "O1000 (" + name.toUtf8() +
+           ")\n"
+           "G90 G54 G17\n"
+           "T1 M6 (12MM END MILL)\n"
+           "S3000 M3\n"
+           "G0 X0 Y0 Z5.\n"
+           "G1 Z-2. F300\n"
+           "G1 X50.\n"
+           "T2 M6 (6MM DRILL)\n"
+           "G81 X10. Y10. Z-8. R2. F120\n"
+           "G80\n"
+           "M30\n"
+           "%\n";
+}
+
+QByteArray ConversationalProgram()
+{
+    return QByteArray("N1\nFACE X0 Y0 W100 L50 D1\nN2\nPOCKET X10 Y10 W20 L20 D5\nN3\nEND\n");
+}
+
+QString MakeDir(const QString &path)
+{
+    QDir().mkpath(path);
+    return QDir(path).absolutePath();
+}
+
+}  // namespace TestUtils

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDir>
+#include <QString>
+
+// Small file helpers shared by the tests. Every test works in its own QTemporaryDir.
+namespace TestUtils {
+
+// Writes the bytes, creating missing parent folders; false on failure.
+bool WriteFile(const QString &path, const QByteArray &bytes);
+QByteArray ReadFile(const QString &path);
+// Sets the last-modified time of a file.
+bool SetModTime(const QString &path, const QDateTime &time);
+// A short, realistic milling program named `name` (tool changes, comments).
+QByteArray MillingProgram(const QString &name);
+// A conversational program: numbered blocks "N1", "N2", ...
+QByteArray ConversationalProgram();
+// Makes the folder and returns its absolute path.
+QString MakeDir(const QString &path);
+
+}  // namespace TestUtils

@@ -1,0 +1,9 @@
+#include <cPackageManager.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    return 0;
+}
