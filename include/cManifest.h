@@ -17,6 +17,7 @@ class cPackage;
 class PACKAGEMANAGER_EXPORT cManifest
 {
     friend class cPackage;
+    friend struct cPackageTestAccess;
 
 public:
     cManifest(const cManifest &other);

@@ -30,6 +30,7 @@ class cManifest;
 class PACKAGEMANAGER_EXPORT cManifestItem
 {
     friend class cManifest;
+    friend struct cPackageTestAccess;
 
 public:
     cManifestItem(const cManifestItem &other) = default;

@@ -1,0 +1,271 @@
+#include "TestUtils.h"
+#include "cPackageManager.h"
+#include "registry/PackageUID.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TestUtils;
+
+struct cPackageTestAccess
+{
+    static QString NameFromUID(const QString &uid) { return cPackage::GetNameFromUID(uid); }
+    static QDir PartDirFromUID(const QString &uid) { return cPackage::GetPartDirFromPackageUID(uid); }
+    static cPackage *MakePackage(const QString &uid, const QString &folder)
+    {
+        return new cPackage(uid, QDir(folder), QDir(QString()));
+    }
+    static cPackage *MakeForProgram(const QString &folder, const QString &program)
+    {
+        return new cPackage(QFileInfo(folder), QFileInfo(program));
+    }
+    static cManifest *Manifest(const cPackage &package) { return package.manifest.get(); }
+    static QFileInfo PartNC(const cPackage &package) { return package.GetPartNCProgram(); }
+    static QFileInfo PartCONV(const cPackage &package) { return package.GetPartCONVProgram(); }
+    static void RemoveFromMaps(cPackageManager &registry, const QString &uid) { registry.RemovePackageFromMaps(uid); }
+};
+
+class tst_Registry : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void identifiers_data();
+    void identifiers();
+    void namesFromIdentifiers_data();
+    void namesFromIdentifiers();
+    void partsFolderDecodesToTheRealFolder();
+    void partsFolderKeys_data();
+    void partsFolderKeys();
+    void startupRegistersPackageFolders();
+    void packageMapsByPartsFolder();
+    void doesPackageExistInItsThreeForms();
+    void missingRootGivesAnEmptyRegistry();
+    void isAPackageNeedsSuffixAndManifest();
+    void programKindFiltersSelectNothingWithoutPrograms();
+    void packageFromProgramDerivesItsFields();
+    void copiesShareOneManifest();
+};
+
+void tst_Registry::identifiers_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("worked example") << QStringLiteral("/srv/Jobs/plate_7.nc") << QStringLiteral(",SRV,JOBS^PLATE_7");
+    QTest::newRow("root folder") << QStringLiteral("/PROG.NC") << QStringLiteral(",^PROG");
+    QTest::newRow("dots in name") << QStringLiteral("/A/PART.V2.NC") << QStringLiteral(",A^PART.V2");
+    QTest::newRow("comma in folder") << QStringLiteral("/A,B/X.NC") << QStringLiteral(",A,B^X");
+    QTest::newRow("no extension") << QStringLiteral("/parts/BRACKET") << QStringLiteral(",PARTS^BRACKET");
+    QTest::newRow("case folds") << QStringLiteral("/jobs/x.nc") << QStringLiteral(",JOBS^X");
+    QTest::newRow("same for upper") << QStringLiteral("/JOBS/X.NC") << QStringLiteral(",JOBS^X");
+}
+
+void tst_Registry::identifiers()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(dir.path())};
+    QCOMPARE(registry.CalculatePackageUID(QFileInfo(program)), expected);
+}
+
+void tst_Registry::namesFromIdentifiers_data()
+{
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("identifier") << QStringLiteral(",SRV,JOBS^PLATE_7") << QStringLiteral("PLATE_7");
+    QTest::newRow("folder name") << QStringLiteral(",SRV,JOBS^PLATE_7.pkg") << QStringLiteral("PLATE_7");
+    QTest::newRow("upper-case suffix stays") << QStringLiteral("D!,A^X.PKG") << QStringLiteral("X.PKG");
+    QTest::newRow("dots kept") << QStringLiteral("D!,A^PART.V2") << QStringLiteral("PART.V2");
+    QTest::newRow("caret in name") << QStringLiteral(",A^B^C") << QStringLiteral("C");
+    QTest::newRow("no caret") << QStringLiteral("NOTES") << QStringLiteral("NOTES");
+}
+
+void tst_Registry::namesFromIdentifiers()
+{
+    QFETCH(QString, uid);
+    QFETCH(QString, name);
+    QCOMPARE(cPackageTestAccess::NameFromUID(uid), name);
+}
+
+void tst_Registry::partsFolderDecodesToTheRealFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString real = MakeDir(dir.path() + QLatin1String("/Srv/Jobs"));
+    cPackageManager registry{QDir(dir.path())};
+    const QString uid = registry.CalculatePackageUID(QFileInfo(real + QLatin1String("/plate_7.nc")));
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(uid).absolutePath(), real);
+
+    // A folder that is gone decodes to the empty-path QDir.
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",NO,SUCH,FOLDER^X")), QDir(QString()));
+    // "," inside a folder name does not survive the round trip.
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",A,B^X")), QDir(QString()));
+}
+
+void tst_Registry::partsFolderKeys_data()
+{
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("folder") << QStringLiteral(",srv,jobs^plate") << QStringLiteral("/SRV/JOBS");
+    QTest::newRow("drive") << QStringLiteral("D!,JOBS^PLATE") << QStringLiteral("D:/JOBS");
+    QTest::newRow("root") << QStringLiteral(",^PROG") << QStringLiteral("/");
+    QTest::newRow("no caret") << QStringLiteral("NOTES") << QStringLiteral("NOTES");
+}
+
+void tst_Registry::partsFolderKeys()
+{
+    QFETCH(QString, uid);
+    QFETCH(QString, key);
+    QCOMPARE(cPackageManager::PartsFolderKey(uid), key);
+}
+
+static QString MakeRootWithFolders(const QString &root)
+{
+    for (const char *name : {"A!,P^ONE.pkg", "A!,P^TWO.pkg", "c!,x^lower.pkg", "NOTES.pkg", "misc"})
+        MakeDir(root + QLatin1Char('/') + QLatin1String(name));
+    // A file named like a package folder is no package.
+    WriteFile(root + QLatin1String("/FILE.pkg"), "x");
+    return root;
+}
+
+void tst_Registry::startupRegistersPackageFolders()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(MakeRootWithFolders(dir.path()))};
+
+    const auto all = registry.GetPackageMap(QString(), true);
+    QCOMPARE(all.keys(), (QStringList{QStringLiteral("A!,P^ONE"), QStringLiteral("A!,P^TWO"),
+                                      QStringLiteral("C!,X^LOWER"), QStringLiteral("NOTES")}));
+    QVERIFY(registry.GetPackage(QStringLiteral("C!,X^LOWER")));
+    QVERIFY(!registry.GetPackage(QStringLiteral("c!,x^lower")));
+    QVERIFY(!registry.GetPackage(QStringLiteral("MISC")));
+
+    cPackage *lower = registry.GetPackage(QStringLiteral("C!,X^LOWER"));
+    QCOMPARE(lower->GetPackageUID(), QStringLiteral("C!,X^LOWER"));
+    QCOMPARE(lower->GetPackageName(), QStringLiteral("LOWER"));
+    QCOMPARE(lower->GetManifestFile().absoluteFilePath(), dir.path() + QLatin1String("/c!,x^lower.pkg/manifest.xml"));
+    QVERIFY(!registry.IsCurrentlyScanningForPackages());
+}
+
+void tst_Registry::packageMapsByPartsFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(MakeRootWithFolders(dir.path()))};
+
+    QCOMPARE(registry.GetPackageMap(QStringLiteral("a:/p"), false).keys(),
+             (QStringList{QStringLiteral("A!,P^ONE"), QStringLiteral("A!,P^TWO")}));
+    QVERIFY(registry.GetPackageMap(QStringLiteral("a:\\p"), false).isEmpty());
+    QCOMPARE(registry.GetPackageMap(QStringLiteral("NOTES"), false).keys(), QStringList{QStringLiteral("NOTES")});
+
+    cPackageTestAccess::RemoveFromMaps(registry, QStringLiteral("A!,P^ONE"));
+    cPackageTestAccess::RemoveFromMaps(registry, QStringLiteral("A!,P^TWO"));
+    QVERIFY(registry.GetPackageMap(QStringLiteral("A:/P"), false).isEmpty());
+    // The registry's authoritative map is not touched by the lookup maps.
+    QVERIFY(registry.GetPackage(QStringLiteral("A!,P^ONE")));
+}
+
+void tst_Registry::doesPackageExistInItsThreeForms()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString root = MakeDir(dir.path() + QLatin1String("/root"));
+    const QString parts = MakeDir(dir.path() + QLatin1String("/Jobs"));
+    cPackageManager probe{QDir(root)};
+    const QString uid = probe.CalculatePackageUID(QFileInfo(parts + QLatin1String("/PART.V2.NC")));
+    MakeDir(root + QLatin1Char('/') + uid + QLatin1String(".pkg"));
+
+    cPackageManager registry{QDir(root)};
+    QVERIFY(registry.DoesPackageExist(uid));
+    QVERIFY(!registry.DoesPackageExist(uid.toLower()));
+    QVERIFY(registry.DoesPackageExist(QStringLiteral("PART.V2"), QDir(parts)));
+    QVERIFY(registry.DoesPackageExist(QStringLiteral("part.v2"), QDir(parts)));
+    QVERIFY(!registry.DoesPackageExist(QStringLiteral("PART"), QDir(parts)));
+    QVERIFY(registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.V2.pkg")), QDir(parts)));
+    QVERIFY(!registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.pkg")), QDir(parts)));
+}
+
+void tst_Registry::missingRootGivesAnEmptyRegistry()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(dir.path() + QLatin1String("/missing"))};
+    QVERIFY(registry.GetPackageMap(QString(), true).isEmpty());
+    QVERIFY(registry.GetListOfPackages(QString(), cPackageManager::eAnyProgram).isEmpty());
+    QVERIFY(!registry.GetPackage(QStringLiteral("X")));
+}
+
+void tst_Registry::isAPackageNeedsSuffixAndManifest()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(dir.path())};
+    const QString upper = MakeDir(dir.path() + QLatin1String("/X.PKG"));
+    QVERIFY(WriteFile(upper + QLatin1String("/manifest.xml"), "<Manifest/>"));
+    const QString bare = MakeDir(dir.path() + QLatin1String("/Y.pkg"));
+    QVERIFY(registry.IsAPackage(QDir(upper)));
+    QVERIFY(!registry.IsAPackage(QDir(bare)));
+    QVERIFY(!registry.IsAPackage(QDir(dir.path())));
+}
+
+void tst_Registry::programKindFiltersSelectNothingWithoutPrograms()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    cPackageManager registry{QDir(MakeRootWithFolders(dir.path()))};
+    QVERIFY(registry.GetListOfPackages(QString(), cPackageManager::eAnyProgram).isEmpty());
+    QVERIFY(registry.GetListOfPackages(QString(), static_cast<cPackageManager::eProgramType>(3)).isEmpty());
+    QVERIFY(registry.GetListOfPackages(QStringList(), cPackageManager::eAnyProgram).isEmpty());
+}
+
+void tst_Registry::packageFromProgramDerivesItsFields()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString parts = MakeDir(dir.path() + QLatin1String("/parts"));
+    QVERIFY(WriteFile(parts + QLatin1String("/PROG.CNV"), ConversationalProgram()));
+    QVERIFY(WriteFile(parts + QLatin1String("/OTHER.NC"), MillingProgram(QStringLiteral("OTHER"))));
+    const QString folder = dir.path() + QLatin1String("/ABC^PROG.pkg");
+
+    std::unique_ptr<cPackage> conv(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/PROG.CNV")));
+    QCOMPARE(conv->GetPackageUID(), QStringLiteral("ABC^PROG"));
+    QCOMPARE(conv->GetPackageName(), QStringLiteral("PROG"));
+    QCOMPARE(cPackageTestAccess::PartCONV(*conv).absoluteFilePath(), parts + QLatin1String("/PROG.CNV"));
+    QCOMPARE(cPackageTestAccess::PartNC(*conv).absoluteFilePath(), parts + QLatin1String("/PROG"));
+
+    std::unique_ptr<cPackage> nc(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/OTHER.NC")));
+    QCOMPARE(cPackageTestAccess::PartNC(*nc).absoluteFilePath(), parts + QLatin1String("/OTHER.NC"));
+    QCOMPARE(cPackageTestAccess::PartCONV(*nc).absoluteFilePath(), parts + QLatin1String("/OTHER.CNV"));
+
+    std::unique_ptr<cPackage> missing(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/GONE.NC")));
+    QVERIFY(cPackageTestAccess::PartNC(*missing).filePath().isEmpty());
+    QVERIFY(cPackageTestAccess::PartCONV(*missing).filePath().isEmpty());
+
+    // The identifier constructor upper-cases the identifier but takes the name as given.
+    std::unique_ptr<cPackage> lower(cPackageTestAccess::MakePackage(QStringLiteral("abc^prog"), folder));
+    QCOMPARE(lower->GetPackageUID(), QStringLiteral("ABC^PROG"));
+    QCOMPARE(lower->GetPackageName(), QStringLiteral("prog"));
+}
+
+void tst_Registry::copiesShareOneManifest()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    auto *original = cPackageTestAccess::MakePackage(QStringLiteral("A^B"), dir.path());
+    auto *copy = new cPackage(*original);
+    cPackage assigned = *copy;
+    QVERIFY(cPackageTestAccess::Manifest(*original));
+    QCOMPARE(cPackageTestAccess::Manifest(*copy), cPackageTestAccess::Manifest(*original));
+    QCOMPARE(cPackageTestAccess::Manifest(assigned), cPackageTestAccess::Manifest(*original));
+    QCOMPARE(copy->GetPackageSize(), original->GetPackageSize());
+    // Destroying the copies in any order frees the shared parts once (checked under ASan).
+    delete original;
+    QCOMPARE(assigned.GetPackageUID(), QStringLiteral("A^B"));
+    delete copy;
+}
+
+QTEST_GUILESS_MAIN(tst_Registry)
+#include "tst_registry.moc"
