@@ -1,10 +1,182 @@
 #include "cPackage.h"
 
+#include "package/cPackagePrograms_p.h"
+#include "platform/PlatformFiles.h"
+#include "programs/PartPrograms.h"
+
+#include <QFile>
+#include <QMutexLocker>
+
 // Finding and reading the package's part programs.
 
-QFileInfo cPackage::FindNCProgram(const QDir &) const { return QFileInfo(); }
-QFileInfo cPackage::FindCONVProgram(const QDir &) const { return QFileInfo(); }
-bool cPackage::HasNCProgram() const { return false; }
-bool cPackage::HasCONVProgram() const { return false; }
-QFileInfo cPackage::GetPgmFileInfo(eMetadataType) const { return QFileInfo(); }
-QStringList cPackage::GetPgmLines(int, eMetadataType) const { return {}; }
+namespace {
+
+// A line longer than this is cut for display, so that a file without line ends cannot
+// exhaust memory.
+constexpr qint64 MaxDisplayLineBytes = 1 << 20;
+
+bool HasConvSuffix(const QString &fileName)
+{
+    return QFileInfo(fileName).suffix().compare(QLatin1String("CNV"), Qt::CaseInsensitive) == 0;
+}
+
+// The first file in listing order whose name is the program's, of the wanted kind, that
+// passes the part-program test. In the package's own folder a link that leads out of it
+// is not taken for the package's copy.
+QFileInfo FindProgramIn(const QDir &folder, const QString &programName, bool conversational,
+                        const QString &packageFolder)
+{
+    const QString folderPath = folder.absolutePath();
+    const bool ownFolder = QDir::cleanPath(folderPath) == QDir::cleanPath(packageFolder);
+    const QStringList names = QDir(folderPath).entryList(QDir::Files, QDir::Unsorted);
+    for (const QString &name : names) {
+        // Name checks first: only the few candidates are opened.
+        if (HasConvSuffix(name) != conversational)
+            continue;
+        const QFileInfo file(PackagePrograms::JoinPath(folderPath, name));
+        if (file.completeBaseName().compare(programName, Qt::CaseInsensitive) != 0)
+            continue;
+        if (ownFolder && !PackagePrograms::StaysInsideFolder(file, folderPath))
+            continue;
+        if (IsPartProgramFile(file))
+            return file;
+    }
+    return QFileInfo();
+}
+
+qint64 FloorTo(qint64 value, qint64 step)
+{
+    return value - (((value % step) + step) % step);
+}
+
+} // namespace
+
+namespace PackagePrograms {
+
+QString JoinPath(const QString &folder, const QString &name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+bool StaysInsideFolder(const QFileInfo &entry, const QString &folderPath)
+{
+    if (!entry.isSymLink())
+        return true;
+    const QString target = entry.canonicalFilePath();
+    const QString folder = QFileInfo(folderPath).canonicalFilePath();
+    if (target.isEmpty() || folder.isEmpty())
+        return false;
+    return target.startsWith(JoinPath(folder, QString()));
+}
+
+QString DecodePartsFolder(const QString &packageFolderName)
+{
+    QString folder = packageFolderName.section(QLatin1Char('^'), 0, 0);
+    folder.replace(QLatin1Char('!'), QLatin1Char(':'));
+    folder.replace(QLatin1Char(','), QLatin1Char('/'));
+    // Identifiers are upper case; the real folder may not be.
+    const QString resolved = Platform::ResolvePathNoCase(folder);
+    if (resolved.isEmpty() || !QFileInfo(resolved).isDir())
+        return QString();
+    return resolved;
+}
+
+bool SameModTime(const QDateTime &a, const QDateTime &b)
+{
+    if (!a.isValid() || !b.isValid())
+        return a.isValid() == b.isValid();
+    const qint64 x = a.toMSecsSinceEpoch();
+    const qint64 y = b.toMSecsSinceEpoch();
+    if (x == y)
+        return true;
+    // Only whole seconds are allowed for: a coarser step would take real edits a second
+    // apart, common with tools that keep whole seconds, for an unchanged file.
+    constexpr qint64 second = 1000;
+    return (y == FloorTo(y, second) && FloorTo(x, second) == y) || (x == FloorTo(x, second) && FloorTo(y, second) == x);
+}
+
+} // namespace PackagePrograms
+
+QFileInfo cPackage::FindNCProgram(const QDir &folder) const
+{
+    return FindProgramIn(folder, packageName, false, packageDirPath);
+}
+
+QFileInfo cPackage::FindCONVProgram(const QDir &folder) const
+{
+    return FindProgramIn(folder, packageName, true, packageDirPath);
+}
+
+bool cPackage::HasNCProgram() const
+{
+    QMutexLocker locker(lock.get());
+    return manifest && manifest->GetManifestItem(NCProgram) != nullptr;
+}
+
+bool cPackage::HasCONVProgram() const
+{
+    QMutexLocker locker(lock.get());
+    return manifest && manifest->GetManifestItem(ConvProgram) != nullptr;
+}
+
+QFileInfo cPackage::GetPgmFileInfo(eMetadataType type) const
+{
+    QMutexLocker locker(lock.get());
+    const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
+    if (!item)
+        return QFileInfo();
+    const QString name = item->GetFileNameString();
+    if (!Platform::IsPlainFileName(name))
+        return QFileInfo();
+    const QString folder = PackagePrograms::DecodePartsFolder(QFileInfo(packageDirPath).fileName());
+    if (folder.isEmpty())
+        return QFileInfo();
+    const QString realName = Platform::FindEntryNoCase(folder, name);
+    if (realName.isEmpty())
+        return QFileInfo();
+    const QFileInfo program(PackagePrograms::JoinPath(folder, realName));
+    return program.isFile() ? program : QFileInfo();
+}
+
+QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
+{
+    if (count <= 0 || (type != NCProgram && type != ConvProgram))
+        return QStringList();
+    QMutexLocker locker(lock.get());
+    const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
+    if (!item)
+        return QStringList();
+    const QString name = item->GetFileNameString();
+    if (!Platform::IsPlainFileName(name))
+        return QStringList();
+    const QString realName = Platform::FindEntryNoCase(packageDirPath, name);
+    if (realName.isEmpty())
+        return QStringList();
+    const QFileInfo copy(PackagePrograms::JoinPath(packageDirPath, realName));
+    if (!copy.isFile() || !PackagePrograms::StaysInsideFolder(copy, packageDirPath))
+        return QStringList();
+
+    QFile file(copy.absoluteFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    QStringList lines;
+    char chunk[16384];
+    while (lines.size() < count) {
+        // Piece by piece: a line grows only as far as it is long, up to the cut.
+        QByteArray line;
+        for (;;) {
+            const qint64 read = file.readLine(chunk, sizeof chunk);
+            if (read <= 0)
+                break;
+            line.append(chunk, qMin(read, qMax<qint64>(MaxDisplayLineBytes - line.size(), 0)));
+            if (chunk[read - 1] == '\n')
+                break;
+        }
+        if (line.isEmpty())
+            break;
+        lines.append(QString::fromLatin1(line));
+    }
+    return lines;
+}

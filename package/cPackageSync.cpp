@@ -1,13 +1,148 @@
 #include "cPackage.h"
 
+#include "package/cPackagePrograms_p.h"
+#include "platform/PlatformFiles.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
 // Keeping the package's program copies in step with the parts folder.
 
-bool cPackage::SynchronizePartFiles(ePartFilePriority) { return true; }
+namespace {
+
+Q_LOGGING_CATEGORY(lcPackageSync, "packagemanager.package.sync", QtWarningMsg)
+
+using PackagePrograms::JoinPath;
+
+// A hidden name in `folder`, derived from `name`, that no entry uses yet.
+QString UnusedHiddenPath(const QString &folder, const QString &name, const QString &tag)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate =
+            JoinPath(folder, QLatin1Char('.') + name + tag + (attempt ? QString::number(attempt) : QString()));
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
+    return QString();
+}
+
+// Copies a package copy to its parts-folder path. The parts folder is not ours to
+// overwrite: the copy fails when the file exists there, in any letter case, as it would
+// on the control.
+bool CopyToParts(const QFileInfo &packageCopy, const QString &partPath)
+{
+    const QFileInfo source(packageCopy.absoluteFilePath());
+    if (!source.isFile() || partPath.isEmpty())
+        return false;
+    const QFileInfo destination(partPath);
+    if (!Platform::FindEntryNoCase(destination.absolutePath(), destination.fileName()).isEmpty()) {
+        qCDebug(lcPackageSync) << "not replacing" << partPath;
+        return false;
+    }
+    return Platform::CopyFileKeepTime(source.absoluteFilePath(), partPath);
+}
+
+} // namespace
+
+bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
+{
+    if (priority != PartsFilePriority && priority != PackageFilePriority)
+        return true;
+
+    bool result = true;
+    for (const bool conversational : {false, true}) {
+        const QString &partPath = conversational ? partCONVProgramPath : partNCProgramPath;
+        if (partPath.isEmpty())
+            continue; // no program on either side
+        const QFileInfo part(partPath);
+        const QString name = part.fileName();
+        if (!Platform::IsPlainFileName(name))
+            continue;
+
+        QFileInfo copy(JoinPath(packageDirPath, name));
+        if (!copy.exists() && (priority == PackageFilePriority || part.exists())) {
+            // The copy may carry the name in another letter case.
+            const QString realName = Platform::FindEntryNoCase(packageDirPath, name);
+            if (!realName.isEmpty())
+                copy = QFileInfo(JoinPath(packageDirPath, realName));
+        }
+
+        // Any difference counts, not only a newer file: the priority alone decides.
+        const QDateTime partTime = part.exists() ? part.lastModified() : QDateTime();
+        const QDateTime copyTime = copy.exists() ? copy.lastModified() : QDateTime();
+        if (PackagePrograms::SameModTime(partTime, copyTime))
+            continue;
+
+        if (priority == PartsFilePriority) {
+            if (part.exists())
+                result = AddPartProgramsToPackageFolder(part);
+        } else if (copy.exists()) {
+            if (!PackagePrograms::StaysInsideFolder(copy, packageDirPath)) {
+                qCWarning(lcPackageSync) << "not copying a link that leads out of the package:" << copy.filePath();
+                result = false;
+                continue;
+            }
+            result = conversational ? CopyPackageConvProgramToParts(copy) : CopyPackageNCProgramToParts(copy);
+        }
+    }
+    return result;
+}
+
 bool cPackage::SearchForPartProgramsInPackageFolder()
 {
     SynchronizePartFiles(PartsFilePriority);
     return true;
 }
-bool cPackage::AddPartProgramsToPackageFolder(const QFileInfo &) { return false; }
-bool cPackage::CopyPackageNCProgramToParts(const QFileInfo &) { return false; }
-bool cPackage::CopyPackageConvProgramToParts(const QFileInfo &) { return false; }
+
+bool cPackage::AddPartProgramsToPackageFolder(const QFileInfo &file)
+{
+    const QFileInfo source(file.absoluteFilePath());
+    const QString name = source.fileName();
+    if (!source.isFile() || !Platform::IsPlainFileName(name))
+        return false;
+
+    const QString destination = JoinPath(packageDirPath, name);
+    const QString oldName = Platform::FindEntryNoCase(packageDirPath, name);
+    const QString oldPath = oldName.isEmpty() ? QString() : JoinPath(packageDirPath, oldName);
+    if (!oldPath.isEmpty() && QFileInfo(oldPath).isDir())
+        return false;
+
+    // The new copy is complete under a hidden name before the old copy is touched, and the
+    // old copy is set aside rather than deleted until the new one is in place: a failure
+    // at any step leaves the package with a whole program.
+    const QString staged = UnusedHiddenPath(packageDirPath, name, QStringLiteral(".sync"));
+    if (staged.isEmpty() || !Platform::CopyFileKeepTime(source.absoluteFilePath(), staged)) {
+        qCWarning(lcPackageSync) << "cannot copy" << source.absoluteFilePath() << "into" << packageDirPath;
+        return false;
+    }
+
+    QString setAside;
+    if (!oldPath.isEmpty()) {
+        setAside = UnusedHiddenPath(packageDirPath, oldName, QStringLiteral(".old"));
+        if (setAside.isEmpty() || !QFile::rename(oldPath, setAside)) {
+            qCWarning(lcPackageSync) << "cannot replace" << oldPath;
+            QFile::remove(staged);
+            return false;
+        }
+    }
+    if (!QFile::rename(staged, destination)) {
+        qCWarning(lcPackageSync) << "cannot move the new copy into place:" << destination;
+        if (!setAside.isEmpty())
+            QFile::rename(setAside, oldPath);
+        QFile::remove(staged);
+        return false;
+    }
+    if (!setAside.isEmpty() && !QFile::remove(setAside))
+        qCWarning(lcPackageSync) << "cannot remove the replaced copy" << setAside;
+    return true;
+}
+
+bool cPackage::CopyPackageNCProgramToParts(const QFileInfo &file)
+{
+    return CopyToParts(file, partNCProgramPath);
+}
+
+bool cPackage::CopyPackageConvProgramToParts(const QFileInfo &file)
+{
+    return CopyToParts(file, partCONVProgramPath);
+}
