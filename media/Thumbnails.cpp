@@ -1,17 +1,230 @@
 #include "media/Thumbnails.h"
 
-bool UpdateImageThumbnail(const QFileInfo &, const QFileInfo &) { return false; }
-bool UpdateVideoThumbnail(const QFileInfo &, const QFileInfo &) { return false; }
-QString GenerateImageThumbnail(const QFileInfo &) { return QString(); }
-QString GenerateVideoThumbnail(const QFileInfo &) { return QString(); }
-QString GeneratePdfThumbnail(const QFileInfo &) { return QString(); }
-QString GenerateUndeterminedRendering(const QFileInfo &) { return QString(); }
-bool ReplaceWithUndeterminedRendering(const QFileInfo &) { return false; }
+#include "media/ExifReader.h"
+#include "media/ffmpegInterface.h"
+#include "platform/PlatformFiles.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QTransform>
+
+Q_LOGGING_CATEGORY(lcThumbnails, "packagemanager.media.thumbnails", QtWarningMsg)
+
+namespace {
+
+constexpr int ThumbnailSide = 110;
+
+const QString PdfThumbnailName = QStringLiteral("generic_pdf.thumb");
+const QString RenderingName = QStringLiteral("undetermined_rendering.gif");
+
+QString InFolder(const QString &folder, const QString &name)
+{
+    return folder + QLatin1Char('/') + name;
+}
+
+// The box fit of QImage::scaled(110, 110, KeepAspectRatio). A side that would round to
+// nothing keeps one pixel, so that a thin strip still gets a thumbnail.
+QSize FitThumbnailBox(const QSize &size)
+{
+    return size.scaled(ThumbnailSide, ThumbnailSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+// The upright picture, fitted into the thumbnail box as QImage::scaled(110, 110,
+// KeepAspectRatio, SmoothTransformation) of the full upright picture would fit it.
+QImage MakeImageThumbnail(const QString &path)
+{
+    const quint16 orientation = ExifReader(path).value(ExifReader::OrientationTag).toShort();
+
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    // Fitting a square box gives the transposed size for the transposed picture, so the
+    // stored picture may be scaled first and turned afterwards.
+    const QSize storedSize = reader.size();
+    if (storedSize.isValid() && FitThumbnailBox(storedSize).width() < storedSize.width() &&
+        reader.format() == QByteArrayLiteral("jpeg") && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        // The decoder scales while it decodes (a fraction of the work of a full decode) and
+        // smooths the rest of the way.
+        reader.setQuality(100);
+        reader.setScaledSize(FitThumbnailBox(storedSize));
+    }
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        qCDebug(lcThumbnails) << "cannot read" << path << reader.errorString();
+        return QImage();
+    }
+    const QSize target = FitThumbnailBox(storedSize.isValid() ? storedSize : picture.size());
+    if (picture.size() != target)
+        picture = picture.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return ApplyExifOrientation(picture, orientation);
+}
+
+bool SaveAsJpeg(const QImage &picture, const QString &path)
+{
+    if (picture.isNull())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!picture.save(&file, "JPEG")) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+// A link at a thumbnail's place is removed, so that writing never reaches its target.
+void RemoveIfLink(const QString &path)
+{
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+}
+
+// Paths travel through "|"-joined queue entries and a quoted command line.
+bool FitsOnCommandLine(const QString &path)
+{
+    return !path.contains(QLatin1Char('|')) && !path.contains(QLatin1Char('"'));
+}
+
+// Runs one request in a folder of its own inside the temporary folder, so requests on
+// other threads neither see nor clear its files; the folder is gone afterwards.
+void MakeVideoThumbnail(const QFileInfo &video, const QString &thumbnailPath)
+{
+    if (!FitsOnCommandLine(video.absoluteFilePath()) || !FitsOnCommandLine(thumbnailPath)) {
+        qCInfo(lcThumbnails) << "no thumbnail for" << video.absoluteFilePath() << "(name unfit for ffmpeg)";
+        return;
+    }
+    const QString tempRoot = Platform::TempDir();
+    if (!QDir().mkpath(tempRoot))
+        return;
+    QTemporaryDir workFolder(InFolder(tempRoot, QStringLiteral("request-XXXXXX")));
+    if (!workFolder.isValid())
+        return;
+    ffmpegInterface converter{QDir(workFolder.path())};
+    converter.StartVideoThumbnailGeneration(video, QFileInfo(thumbnailPath));
+}
+
+QString CopyDefaultFile(const QString &defaultName, const QString &destination)
+{
+    Platform::CopyFileKeepTime(InFolder(Platform::DefaultsDir(), defaultName), destination);
+    return QFileInfo::exists(destination) ? QFileInfo(destination).fileName() : QString();
+}
+
+} // namespace
+
+bool UpdateImageThumbnail(const QFileInfo &image, const QFileInfo &thumbnail)
+{
+    const QString thumbnailPath = thumbnail.absoluteFilePath();
+    QFile::remove(thumbnailPath);
+    SaveAsJpeg(MakeImageThumbnail(image.absoluteFilePath()), thumbnailPath);
+    return QFileInfo::exists(thumbnailPath);
+}
+
+bool UpdateVideoThumbnail(const QFileInfo &video, const QFileInfo &thumbnail)
+{
+    const QString thumbnailPath = thumbnail.absoluteFilePath();
+    QFile::remove(thumbnailPath);
+    MakeVideoThumbnail(video, thumbnailPath);
+    return QFileInfo::exists(thumbnailPath);
+}
+
+QString GenerateImageThumbnail(const QFileInfo &image)
+{
+    const QString name = image.fileName() + QLatin1String(".thumb");
+    const QString thumbnailPath = InFolder(image.path(), name);
+    RemoveIfLink(thumbnailPath);
+    SaveAsJpeg(MakeImageThumbnail(image.absoluteFilePath()), thumbnailPath);
+    return QFile::exists(thumbnailPath) ? name : QString();
+}
+
+QString GenerateVideoThumbnail(const QFileInfo &video)
+{
+    // The complete base name, as the package scan names it: "a.b.mp4" -> "a.b.gif.thumb".
+    const QString name = video.completeBaseName() + QLatin1String(".gif.thumb");
+    const QString thumbnailPath = InFolder(video.path(), name);
+    MakeVideoThumbnail(video, thumbnailPath);
+    return QFile::exists(thumbnailPath) ? name : QString();
+}
+
+QString GeneratePdfThumbnail(const QFileInfo &pdf)
+{
+    return CopyDefaultFile(PdfThumbnailName, InFolder(pdf.path(), pdf.fileName() + QLatin1String(".thumb")));
+}
+
+QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
+{
+    // The program's overview picture: "PART.V2.NC" -> "PART.V2.gif".
+    QString name = ncProgram.fileName();
+    if (name.endsWith(QLatin1String(".NC"), Qt::CaseInsensitive))
+        name.chop(3);
+    return CopyDefaultFile(RenderingName, InFolder(ncProgram.path(), name + QLatin1String(".gif")));
+}
+
+bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)
+{
+    const QString overviewPath = overview.absoluteFilePath();
+    const QString source = GetParentOfFileDir(overview).absoluteFilePath(RenderingName);
+    if (QFileInfo::exists(source)) {
+        QFile::remove(overviewPath);
+        Platform::CopyFileKeepTime(source, overviewPath);
+    }
+    TouchFile(QFileInfo(overviewPath));
+    return QFileInfo::exists(overviewPath);
+}
+
 QDir GetParentOfFileDir(const QFileInfo &file)
 {
     QDir dir(file.absolutePath());
     dir.cdUp();
     return dir;
 }
-bool TouchFile(const QFileInfo &) { return false; }
-QImage ApplyExifOrientation(const QImage &image, quint16) { return image; }
+
+bool TouchFile(const QFileInfo &file)
+{
+    QFile touched(file.absoluteFilePath());
+    if (!touched.open(QIODevice::ReadWrite))
+        return false;
+    if (touched.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime))
+        return true;
+    // Where times cannot be set directly: a write and a truncation leave the content as it was.
+    const qint64 size = touched.size();
+    if (!touched.seek(size) || touched.write("0", 1) != 1)
+        return false;
+    return touched.resize(size);
+}
+
+QImage ApplyExifOrientation(const QImage &image, quint16 orientation)
+{
+    QTransform transform;
+    switch (orientation) {
+    case 2:
+        transform.rotate(180.0, Qt::YAxis);
+        break;
+    case 3:
+        transform.rotate(180.0, Qt::ZAxis);
+        break;
+    case 4:
+        transform.rotate(180.0, Qt::XAxis);
+        break;
+    case 5:
+        transform.rotate(180.0, Qt::YAxis);
+        transform.rotate(90.0, Qt::ZAxis);
+        break;
+    case 6:
+        transform.rotate(90.0, Qt::ZAxis);
+        break;
+    case 7:
+        transform.rotate(180.0, Qt::XAxis);
+        transform.rotate(90.0, Qt::ZAxis);
+        break;
+    case 8:
+        transform.rotate(270.0, Qt::ZAxis);
+        break;
+    default:
+        return image;
+    }
+    return image.transformed(transform, Qt::FastTransformation);
+}
