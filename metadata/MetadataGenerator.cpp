@@ -1,10 +1,276 @@
 #include "MetadataGenerator.h"
 
+#include "MetadataLogging_p.h"
+#include "PageWriter.h"
+#include "ToolUsage.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcMetadata, "packagemanager.metadata", QtWarningMsg)
+
+namespace {
+
+const QString statsSuffix = QStringLiteral(".stats.html");
+const QString toolsSuffix = QStringLiteral(".tools.html");
+const QString historySuffix = QStringLiteral(".history.html");
+
+// Rows are inserted before this marker, so adding one never parses the page. Escaped text
+// cannot contain "<", so no recorded text can forge it.
+const QByteArray historyEnd = QByteArrayLiteral("<!--history-end-->");
+const QByteArray historyTable = QByteArrayLiteral("<table id=\"history\">");
+
+constexpr qint64 maxStatsPageSize = 1024 * 1024;
+constexpr qint64 maxHistoryPageSize = 256 * 1024 * 1024;
+
+bool IsMissingOrEmpty(const QFileInfo &page)
+{
+    const QFileInfo fresh(page.absoluteFilePath());
+    return !fresh.exists() || (fresh.isFile() && fresh.size() == 0);
+}
+
+// ---- statistics ------------------------------------------------------------------------
+
+struct RunStatistics
+{
+    qint64 runs = 0;
+    QDateTime lastRun; // invalid when the program has not run
+    QDateTime since;   // start of counting
+};
+
+QByteArray StatsPage(const QString &name, const RunStatistics &stats)
+{
+    QString body;
+    body += QStringLiteral("<table id=\"run-statistics\" data-runs=\"") % QString::number(stats.runs) %
+            QStringLiteral("\" data-last-run=\"") % PageWriter::RecordTime(stats.lastRun) %
+            QStringLiteral("\" data-since=\"") % PageWriter::RecordTime(stats.since) % QStringLiteral("\">\n<tbody>\n");
+    body += QStringLiteral("<tr><th>Program</th><td>") % PageWriter::Text(name) % QStringLiteral("</td></tr>\n");
+    body += QStringLiteral("<tr><th>Completed runs</th><td>") % QString::number(stats.runs) %
+            QStringLiteral("</td></tr>\n");
+    const QString lastRun =
+        stats.lastRun.isValid() ? PageWriter::LocalTimeText(stats.lastRun) : QStringLiteral("Never");
+    body += QStringLiteral("<tr><th>Last run</th><td>") % lastRun % QStringLiteral("</td></tr>\n");
+    body += QStringLiteral("<tr><th>Counted since</th><td>") % PageWriter::LocalTimeText(stats.since) %
+            QStringLiteral("</td></tr>\n");
+    body += QStringLiteral("</tbody>\n</table>\n");
+    return PageWriter::Head(QStringLiteral("Statistics: ") + name) + body.toUtf8() + PageWriter::Tail();
+}
+
+// Reads the statistics back from a page written by StatsPage.
+bool ParseStatsPage(const QByteArray &page, RunStatistics *stats)
+{
+    QXmlStreamReader reader(page);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (attributes.value(QLatin1String("id")) != QLatin1String("run-statistics"))
+            continue;
+        bool ok = false;
+        stats->runs = attributes.value(QLatin1String("data-runs")).toLongLong(&ok);
+        if (!ok || stats->runs < 0)
+            return false;
+        stats->lastRun = PageWriter::ParseRecordTime(attributes.value(QLatin1String("data-last-run")).toString());
+        stats->since = PageWriter::ParseRecordTime(attributes.value(QLatin1String("data-since")).toString());
+        if (!stats->since.isValid())
+            stats->since = QDateTime::currentDateTimeUtc();
+        return true;
+    }
+    return false;
+}
+
+// ---- tools -----------------------------------------------------------------------------
+
+QByteArray ToolsPage(const QString &name, const QString &programFileName, const QList<ToolUse> &tools)
+{
+    QString body;
+    body += QStringLiteral("<p>Program file: <span id=\"program-file\">") % PageWriter::Text(programFileName) %
+            QStringLiteral("</span></p>\n");
+    if (tools.isEmpty()) {
+        body += QStringLiteral("<p id=\"no-tools\">This program calls no tools.</p>\n");
+    } else {
+        // The offset column only for programs that give offsets (the lathe form).
+        const bool offsets =
+            std::any_of(tools.cbegin(), tools.cend(), [](const ToolUse &use) { return use.offset >= 0; });
+        body += QStringLiteral("<table id=\"tools\">\n<thead><tr><th>Tool</th>");
+        if (offsets)
+            body += QStringLiteral("<th>Offset</th>");
+        body += QStringLiteral("<th>Description</th><th>First used on line</th><th>Calls</th></tr></thead>\n<tbody>\n");
+        for (const ToolUse &use : tools) {
+            body += QStringLiteral("<tr><td>") % QString::number(use.tool) % QStringLiteral("</td>");
+            if (offsets)
+                body += QStringLiteral("<td>") % (use.offset >= 0 ? QString::number(use.offset) : QString()) %
+                        QStringLiteral("</td>");
+            body += QStringLiteral("<td>") % PageWriter::Text(use.description) % QStringLiteral("</td><td>") %
+                    QString::number(use.firstLine) % QStringLiteral("</td><td>") % QString::number(use.calls) %
+                    QStringLiteral("</td></tr>\n");
+        }
+        body += QStringLiteral("</tbody>\n</table>\n");
+    }
+    return PageWriter::Head(QStringLiteral("Tools: ") + name) + body.toUtf8() + PageWriter::Tail();
+}
+
+// A tools page must not look older than its program, or every scan would rebuild it.
+void KeepNewerThanProgram(const QString &pagePath, const QFileInfo &program, bool written)
+{
+    const QDateTime programTime = QFileInfo(program.absoluteFilePath()).lastModified();
+    const QDateTime pageTime = QFileInfo(pagePath).lastModified();
+    if (written && pageTime >= programTime)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    QFile page(pagePath);
+    if (!page.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        !page.setFileTime(programTime > now ? programTime : now, QFileDevice::FileModificationTime))
+        qCWarning(lcMetadata) << "cannot set the time of" << pagePath;
+}
+
+bool WriteToolsPage(const QString &name, const QFileInfo &toolsPage, const QFileInfo &ncProgram)
+{
+    QFile program(ncProgram.absoluteFilePath());
+    if (!program.open(QIODevice::ReadOnly)) {
+        qCWarning(lcMetadata) << "cannot read" << ncProgram.absoluteFilePath() << program.errorString();
+        return false;
+    }
+    const QList<ToolUse> tools = ParseToolUsage(program);
+    program.close();
+
+    const QString path = toolsPage.absoluteFilePath();
+    bool written = false;
+    if (!PageWriter::Write(path, ToolsPage(name, ncProgram.fileName(), tools), &written))
+        return false;
+    KeepNewerThanProgram(path, ncProgram, written);
+    return true;
+}
+
+// ---- history ---------------------------------------------------------------------------
+
+QString EventName(eHistoricalEvent event)
+{
+    switch (event) {
+    case ProgramCreated:
+        return QStringLiteral("Program created");
+    case ProgramRun:
+        return QStringLiteral("Program run");
+    case ProgramEdited:
+        return QStringLiteral("Program edited");
+    case StatisticsReset:
+        return QStringLiteral("Statistics reset");
+    case ProgramOrigin:
+        return QStringLiteral("Program origin");
+    case OperatorNote:
+        return QStringLiteral("Operator note");
+    }
+    return QStringLiteral("Event %1").arg(int(event));
+}
+
+QByteArray BlankHistoryPage(const QString &name)
+{
+    QByteArray page = PageWriter::Head(QStringLiteral("History: ") + name);
+    page += historyTable;
+    page += QByteArrayLiteral("\n<thead><tr><th>Time</th><th>Event</th><th>Details</th></tr></thead>\n"
+                              "<tbody>\n");
+    page += historyEnd;
+    page += QByteArrayLiteral("\n</tbody>\n</table>\n");
+    page += PageWriter::Tail();
+    return page;
+}
+
+QByteArray HistoryRow(eHistoricalEvent event, const QString &text)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString row = QStringLiteral("<tr data-event=\"") % QString::number(int(event)) %
+                        QStringLiteral("\" data-time=\"") % PageWriter::RecordTime(now) % QStringLiteral("\"><td>") %
+                        PageWriter::LocalTimeText(now) % QStringLiteral("</td><td>") %
+                        PageWriter::Text(EventName(event)) % QStringLiteral("</td><td>") % PageWriter::Text(text) %
+                        QStringLiteral("</td></tr>\n");
+    return row.toUtf8();
+}
+
+} // namespace
+
 MetadataGenerator::MetadataGenerator() = default;
 MetadataGenerator::~MetadataGenerator() = default;
-bool MetadataGenerator::CreateBlankStatsFile(const QString &, const QFileInfo &) { return false; }
-bool MetadataGenerator::CreateBlankHistoryFile(const QString &, const QFileInfo &) { return false; }
-bool MetadataGenerator::UpdateToolsFile(const QString &, const QFileInfo &, const QFileInfo &) { return false; }
-bool MetadataGenerator::UpdateStatsFile(const QFileInfo &, int) { return false; }
-bool MetadataGenerator::UpdateToolInfo(const QFileInfo &, const QFileInfo &) { return false; }
-bool MetadataGenerator::UpdateHistoryFile(const QFileInfo &, eHistoricalEvent, const QString &) { return false; }
+
+bool MetadataGenerator::CreateBlankStatsFile(const QString &packageName, const QFileInfo &statsPage)
+{
+    if (!IsMissingOrEmpty(statsPage))
+        return true;
+    RunStatistics stats;
+    stats.since = QDateTime::currentDateTimeUtc();
+    return PageWriter::Write(statsPage.absoluteFilePath(), StatsPage(packageName, stats));
+}
+
+bool MetadataGenerator::CreateBlankHistoryFile(const QString &packageName, const QFileInfo &historyPage)
+{
+    if (!IsMissingOrEmpty(historyPage))
+        return true;
+    return PageWriter::Write(historyPage.absoluteFilePath(), BlankHistoryPage(packageName));
+}
+
+bool MetadataGenerator::UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage,
+                                        const QFileInfo &ncProgram)
+{
+    return WriteToolsPage(packageName, toolsPage, ncProgram);
+}
+
+bool MetadataGenerator::UpdateStatsFile(const QFileInfo &statsPage, int count)
+{
+    if (count < 0)
+        return false;
+    const QString path = statsPage.absoluteFilePath();
+    RunStatistics stats;
+    if (IsMissingOrEmpty(statsPage)) {
+        stats.since = QDateTime::currentDateTimeUtc();
+    } else {
+        QByteArray page;
+        if (!PageWriter::Read(path, maxStatsPageSize, &page))
+            return false;
+        if (!ParseStatsPage(page, &stats)) {
+            qCWarning(lcMetadata) << "not a statistics page of this generator:" << path;
+            return false;
+        }
+    }
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (count == 0) {
+        stats = RunStatistics();
+        stats.since = now;
+    } else {
+        stats.runs = stats.runs > std::numeric_limits<qint64>::max() - count ? std::numeric_limits<qint64>::max()
+                                                                             : stats.runs + count;
+        stats.lastRun = now;
+    }
+    return PageWriter::Write(path, StatsPage(PageWriter::NameFromPage(statsPage.fileName(), statsSuffix), stats));
+}
+
+bool MetadataGenerator::UpdateToolInfo(const QFileInfo &toolsPage, const QFileInfo &ncProgram)
+{
+    return WriteToolsPage(PageWriter::NameFromPage(toolsPage.fileName(), toolsSuffix), toolsPage, ncProgram);
+}
+
+bool MetadataGenerator::UpdateHistoryFile(const QFileInfo &historyPage, eHistoricalEvent event, const QString &text)
+{
+    const QString path = historyPage.absoluteFilePath();
+    QByteArray page;
+    if (IsMissingOrEmpty(historyPage))
+        page = BlankHistoryPage(PageWriter::NameFromPage(historyPage.fileName(), historySuffix));
+    else if (!PageWriter::Read(path, maxHistoryPageSize, &page))
+        return false;
+
+    const qsizetype table = page.indexOf(historyTable);
+    const qsizetype end = page.lastIndexOf(historyEnd);
+    if (table < 0 || end < table) {
+        qCWarning(lcMetadata) << "not a history page of this generator:" << path;
+        return false;
+    }
+    page.insert(end, HistoryRow(event, text));
+    // The heading follows the file's name, which changes when the package is moved.
+    const QByteArray head =
+        PageWriter::Head(QStringLiteral("History: ") + PageWriter::NameFromPage(historyPage.fileName(), historySuffix));
+    if (table != head.size() || !page.startsWith(head))
+        page.replace(0, table, head);
+    return PageWriter::Write(path, page);
+}

@@ -8,7 +8,21 @@
 #include <QString>
 
 // Writes a package's statistics, tools and history pages (HTML5, UTF-8, written
-// atomically, every text escaped).
+// atomically, every text escaped). The generator keeps no state: what a page must remember
+// is recorded in the page itself, so one generator may serve any number of pages.
+//
+// Statistics page: the program's name, the number of completed runs, the time of the last
+// run and the time since when runs are counted. UpdateStatsFile(page, count) with count > 0
+// adds count completed runs and sets the last run to now; count 0 starts the statistics
+// afresh (no runs, never run, counted from now), as after a copy or a move, where nothing has
+// run under the new name yet; a negative count changes nothing and fails.
+//
+// Tools page: the tools of the NC program in order of first use (see ParseToolUsage).
+//
+// History page: one row per event (local time, event, text), newest last.
+//
+// A page that exists but was not written by this generator is never overwritten by an
+// update (the update fails); the Create operations keep an existing non-empty page.
 class PACKAGEMETADATA_EXPORT MetadataGenerator : public QObject
 {
     Q_OBJECT

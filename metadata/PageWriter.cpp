@@ -1,0 +1,141 @@
+#include "PageWriter.h"
+
+#include "MetadataLogging_p.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace PageWriter {
+
+namespace {
+
+bool IsAllowedCharacter(char16_t c)
+{
+    if (c < 0x20)
+        return c == u'\t' || c == u'\n' || c == u'\r';
+    if (c >= 0x7f && c <= 0x9f)
+        return false;
+    return c != 0xfffe && c != 0xffff;
+}
+
+} // namespace
+
+QString Text(const QString &text)
+{
+    QString clean;
+    clean.reserve(text.size());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 < size && text.at(i + 1).isLowSurrogate()) {
+                clean += c;
+                clean += text.at(++i);
+            }
+            continue;
+        }
+        if (c.isLowSurrogate() || !IsAllowedCharacter(c.unicode()))
+            continue;
+        clean += c;
+    }
+    return clean.toHtmlEscaped();
+}
+
+QByteArray Head(const QString &title)
+{
+    const QString escapedTitle = Text(title);
+    QString head = QStringLiteral("<!DOCTYPE html>\n"
+                                  "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n"
+                                  "<head>\n"
+                                  "<meta charset=\"utf-8\"/>\n"
+                                  "<meta name=\"generator\" content=\"PackageMetadata\"/>\n"
+                                  "<title>");
+    head += escapedTitle;
+    head += QStringLiteral("</title>\n"
+                           "<style>body{font-family:sans-serif;margin:1em}"
+                           "table{border-collapse:collapse}"
+                           "th,td{border:1px solid #999;padding:0.2em 0.6em;text-align:left;vertical-align:top}"
+                           "</style>\n"
+                           "</head>\n"
+                           "<body>\n"
+                           "<h1>");
+    head += escapedTitle;
+    head += QStringLiteral("</h1>\n");
+    return head.toUtf8();
+}
+
+QByteArray Tail()
+{
+    return QByteArrayLiteral("</body>\n</html>\n");
+}
+
+QString LocalTimeText(const QDateTime &time)
+{
+    return time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString RecordTime(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
+}
+
+QDateTime ParseRecordTime(const QString &text)
+{
+    return text.isEmpty() ? QDateTime() : QDateTime::fromString(text, Qt::ISODate);
+}
+
+QString NameFromPage(const QString &fileName, const QString &suffix)
+{
+    if (fileName.size() > suffix.size() && fileName.endsWith(suffix, Qt::CaseInsensitive))
+        return fileName.left(fileName.size() - suffix.size());
+    return QFileInfo(fileName).completeBaseName();
+}
+
+bool Read(const QString &path, qint64 maxSize, QByteArray *bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcMetadata) << "cannot read" << path << file.errorString();
+        return false;
+    }
+    if (file.size() > maxSize) {
+        qCWarning(lcMetadata) << "page too large:" << path << file.size();
+        return false;
+    }
+    *bytes = file.read(maxSize + 1);
+    return bytes->size() <= maxSize;
+}
+
+bool Write(const QString &path, const QByteArray &bytes, bool *written)
+{
+    if (written)
+        *written = false;
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        qCWarning(lcMetadata) << "not writing through a symbolic link:" << path;
+        return false;
+    }
+    if (info.exists() && info.size() == bytes.size()) {
+        QFile existing(path);
+        if (existing.open(QIODevice::ReadOnly) && existing.read(bytes.size() + 1) == bytes)
+            return true;
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcMetadata) << "cannot write" << path << file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size())
+        file.cancelWriting();
+    if (!file.commit()) {
+        qCWarning(lcMetadata) << "cannot write" << path << file.errorString();
+        return false;
+    }
+    if (written)
+        *written = true;
+    return true;
+}
+
+} // namespace PageWriter
