@@ -167,11 +167,16 @@ bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)
 {
     const QString overviewPath = overview.absoluteFilePath();
     const QString source = GetParentOfFileDir(overview).absoluteFilePath(RenderingName);
+    const bool existed = QFileInfo::exists(overviewPath);
+    bool copied = false;
     if (QFileInfo::exists(source)) {
         QFile::remove(overviewPath);
-        Platform::CopyFileKeepTime(source, overviewPath);
+        copied = Platform::CopyFileKeepTime(source, overviewPath);
     }
-    TouchFile(QFileInfo(overviewPath));
+    // A fresh copy counts as new. An empty overview that stays empty (no placeholder to
+    // copy) keeps its time, so that an unchanged package is not rewritten at every scan.
+    if (copied || !existed)
+        TouchFile(QFileInfo(overviewPath));
     return QFileInfo::exists(overviewPath);
 }
 

@@ -1,0 +1,1 @@
+(OVT Tutorial 1)
