@@ -160,7 +160,13 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
     QString name = ncProgram.fileName();
     if (name.endsWith(QLatin1String(".NC"), Qt::CaseInsensitive))
         name.chop(3);
-    return CopyDefaultFile(RenderingName, InFolder(ncProgram.path(), name + QLatin1String(".gif")));
+    name += QLatin1String(".gif");
+    // "plate_7.nc" belongs to the overview "PLATE_7.gif" already in the folder: names in a
+    // package folder are compared without regard to case.
+    const QString existing = Platform::FindEntryNoCase(ncProgram.path(), name);
+    if (!existing.isEmpty())
+        name = existing;
+    return CopyDefaultFile(RenderingName, InFolder(ncProgram.path(), name));
 }
 
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs the scale driver for 1,000 and 10,000 packages;
+# `--large` (or BENCH_LARGE=1) adds 100,000. Sizes given as arguments replace the default
+# ones; other arguments go to bench_scale (--no-thumbnails). Workspaces go to
+# $BENCH_SCALE_DIR (default: the system's temporary folder; 100,000 packages take ~2 GB).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+bash "$PM_SOURCE_DIR/scripts/setup.sh"
+build_dir="${PM_BUILD_DIR:-$PM_SOURCE_DIR/build/release}"
+pm_build "$build_dir" Release "-DPM_BUILD_TESTS=OFF -DPM_BUILD_BENCH=ON" bench
+export PACKAGEMANAGER_DEFAULTS_DIR="${PACKAGEMANAGER_DEFAULTS_DIR:-$PM_SOURCE_DIR/data}"
+
+large="${BENCH_LARGE:-}"
+sizes=()
+options=()
+for argument in "$@"; do
+    case "$argument" in
+        --large) large=1 ;;
+        [0-9]*) sizes+=("$argument") ;;
+        *) options+=("$argument") ;;
+    esac
+done
+if [ ${#sizes[@]} -eq 0 ]; then
+    sizes=(1000 10000)
+    if [ -n "$large" ]; then
+        sizes+=(100000)
+    fi
+fi
+exec nice "$build_dir/bench/bench_scale" "${options[@]}" "${sizes[@]}"
