@@ -52,22 +52,26 @@ private:
 
     // Frees entries that no manifest sharing this one's entries still lists.
     void ReclaimDropped(const QList<cManifestItem *> &dropped);
+    // Detaches from the entries shared with copies, reclaiming those nobody else lists.
+    void ReleaseEntries();
+    // Adds the entries that the other manifests sharing this one's entries list.
+    void CollectListedElsewhere(QSet<const cManifestItem *> &listed) const;
+
+    cManifestItem *FirstOfKind(eMetadataType type) const;
+    cManifestItem *AddItemForFile(const QFileInfo &file, const QString &author, const QString &comment);
+    QByteArray SerializeManifest() const;
 
     unsigned int packageSize = 0;
+    // 0 until "manifest.xml" records a limit or regular mode sets it.
     unsigned int packageLimit = 0;
     bool sizeKnown = false;
     QString name;
-    QString manifestFilePath;  // absolute path of "manifest.xml"
-    QString folderPath;        // its folder, shared with every entry
+    QString manifestFilePath; // absolute path of "manifest.xml"
+    QString folderPath;       // its folder, shared with every entry
     QList<cManifestItem *> entries;
 
-    // Entry ownership shared by a manifest and its copies (see cManifest.cpp).
+    // The manifests that share entries with this one; made on the first copy only, so a
+    // manifest that is never copied carries no pool.
     struct EntryPool;
-    std::shared_ptr<EntryPool> pool;
-
-    // What "manifest.xml" held when this manifest last read or wrote it, so that an
-    // unchanged manifest is not written again.
-    QByteArray lastFileDigest;
-    qint64 lastFileSize = -1;
-    qint64 lastFileModMSecs = -1;
+    mutable std::shared_ptr<EntryPool> pool;
 };

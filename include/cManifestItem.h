@@ -82,13 +82,24 @@ private:
     bool AutoDetermineHiddenState(eMetadataType type) const;
     bool AutoDetermineReadOnlyState(eMetadataType type) const;
 
-    QString folderPath;  // absolute folder of the file, shared with the manifest's copy
-    QString fileName;    // file name without folder; empty for a placeholder
-    eMetadataType kind = Unknown;
+    // AutoPopulateAttributes with the file's description already at hand (its cached
+    // times are used, so a listing's QFileInfo costs no further stat).
+    bool AutoPopulateAttributes(const QString &packageName, const QFileInfo &file);
+    QString AutoDetermineComment(eMetadataType type, const QFileInfo &file) const;
+    // SyncThumbnail when the caller already knows whether the preview file exists.
+    bool RefreshThumbnail(bool thumbnailExists);
+
+    // Fields ordered to keep the entry small; see cManifest for who shares what.
+    QString folderPath; // absolute folder of the file, shared with the manifest's copy
+    QString fileName;   // file name without folder; empty for a placeholder
     QString comment;
     QString author;
     QString preview;
+    QDateTime modTime; // UTC, null when unknown
+    // The file's size when its time was last taken, so that the manifest can total the
+    // package without a further stat per file.
+    quint32 fileSize = 0;
+    eMetadataType kind = Unknown;
     bool hidden = true;
     bool readOnly = true;
-    QDateTime modTime;  // UTC, null when unknown
 };

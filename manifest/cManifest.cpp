@@ -1,30 +1,629 @@
 #include "cManifest.h"
 
-struct cManifest::EntryPool {};
+#include "manifest/ManifestFileFacts_p.h"
+#include "manifest/ManifestTexts_p.h"
+#include "platform/PlatformFiles.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QVarLengthArray>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcManifest, "packagemanager.manifest", QtWarningMsg)
+
+// Entries are shared by a manifest and its copies. The pool records which manifests
+// share them; an entry is freed as soon as none of them lists it any more, so pointers
+// handed out stay valid exactly as long as some sharing manifest still lists the entry.
+struct cManifest::EntryPool
+{
+    std::vector<const cManifest *> members;
+};
+
+namespace {
+
+const unsigned int RegularPackageLimit = 104857600;
+// Far beyond any real package (a typical manifest is 2 KiB, one entry some 250 bytes).
+const qint64 MaxManifestBytes = 2 * 1024 * 1024;
+
+QString ManifestFileName()
+{
+    return QStringLiteral("manifest.xml");
+}
+
+// "package_size" and "package_limit": a decimal that fits a signed 32-bit integer; anything
+// else, a negative number included, reads as 0.
+unsigned int ReadSize(QStringView text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return (ok && value > 0) ? static_cast<unsigned int>(value) : 0u;
+}
+
+bool IsXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Characters that XML 1.0 cannot carry (control characters, lone surrogates) would make the
+// whole file unreadable; they are left out.
+QString XmlSafe(const QString &text)
+{
+    const auto firstBad = [&text]() -> qsizetype {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                ++i;
+                continue;
+            }
+            if (c.isSurrogate() || !IsXmlChar(c.unicode()))
+                return i;
+        }
+        return -1;
+    }();
+    if (firstBad < 0)
+        return text;
+    QString safe = text.left(firstBad);
+    for (qsizetype i = firstBad; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            safe.append(c);
+            safe.append(text.at(++i));
+        } else if (!c.isSurrogate() && IsXmlChar(c.unicode())) {
+            safe.append(c);
+        }
+    }
+    return safe;
+}
+
+// A preview names a file beside the entry's file; anything else is not kept.
+QString PlainNameOrEmpty(QStringView text)
+{
+    QString name = text.toString();
+    return Platform::IsPlainFileName(name) ? name : QString();
+}
+
+} // namespace
 
 cManifest::cManifest(const QString &packageName, const QFileInfo &manifestFile)
     : name(packageName), manifestFilePath(manifestFile.absoluteFilePath()), folderPath(manifestFile.absolutePath())
 {
+    if (manifestFile.filePath().isEmpty()) {
+        manifestFilePath.clear();
+        folderPath.clear();
+    }
+    (void)ImportFromManifestFile(packageName);
 }
-cManifest::cManifest(const cManifest &other) = default;
-cManifest &cManifest::operator=(const cManifest &other) = default;
-cManifest::~cManifest() = default;
-bool cManifest::ImportFromManifestFile(const QString &) { return true; }
-bool cManifest::ExportToManifestFile() { return true; }
+
+cManifest::cManifest(const cManifest &other)
+    : packageSize(other.packageSize), packageLimit(other.packageLimit), sizeKnown(other.sizeKnown), name(other.name),
+      manifestFilePath(other.manifestFilePath), folderPath(other.folderPath), entries(other.entries)
+{
+    if (!other.pool) {
+        other.pool = std::make_shared<EntryPool>();
+        other.pool->members.push_back(&other);
+    }
+    pool = other.pool;
+    pool->members.push_back(this);
+}
+
+cManifest &cManifest::operator=(const cManifest &other)
+{
+    if (this == &other)
+        return *this;
+    if (pool && pool == other.pool) {
+        // Same sharing group: the entries stay shared, only this list changes.
+        const QList<cManifestItem *> previous = entries;
+        entries = other.entries;
+        ReclaimDropped(previous);
+    } else {
+        ReleaseEntries();
+        entries = other.entries;
+        if (!other.pool) {
+            other.pool = std::make_shared<EntryPool>();
+            other.pool->members.push_back(&other);
+        }
+        pool = other.pool;
+        pool->members.push_back(this);
+    }
+    packageSize = other.packageSize;
+    packageLimit = other.packageLimit;
+    sizeKnown = other.sizeKnown;
+    name = other.name;
+    manifestFilePath = other.manifestFilePath;
+    folderPath = other.folderPath;
+    return *this;
+}
+
+cManifest::~cManifest()
+{
+    ReleaseEntries();
+}
+
+void cManifest::ReleaseEntries()
+{
+    // Leave the group first, so that only the other members' lists keep entries alive.
+    if (pool) {
+        auto &members = pool->members;
+        members.erase(std::remove(members.begin(), members.end(), this), members.end());
+    }
+    const QList<cManifestItem *> previous = entries;
+    entries.clear();
+    ReclaimDropped(previous);
+    pool.reset();
+}
+
+void cManifest::CollectListedElsewhere(QSet<const cManifestItem *> &listed) const
+{
+    if (!pool)
+        return;
+    for (const cManifest *member : pool->members) {
+        if (member != this) {
+            for (const cManifestItem *item : member->entries)
+                listed.insert(item);
+        }
+    }
+}
+
+void cManifest::ReclaimDropped(const QList<cManifestItem *> &dropped)
+{
+    if (dropped.isEmpty())
+        return;
+    // One pass over what is still listed anywhere: a damaged file can hold many thousands of
+    // entries, so nothing here may be quadratic.
+    QSet<const cManifestItem *> kept;
+    kept.reserve(entries.size());
+    for (const cManifestItem *item : std::as_const(entries))
+        kept.insert(item);
+    CollectListedElsewhere(kept);
+    for (cManifestItem *item : dropped) {
+        if (!item || kept.contains(item))
+            continue;
+        kept.insert(item); // listed twice, freed once
+        delete item;
+    }
+}
+
+bool cManifest::ImportFromManifestFile(const QString &newName)
+{
+    if (manifestFilePath.isEmpty())
+        return true;
+    // A linked "manifest.xml" could lead out of the package folder: it is not read.
+    const QFileInfo info(manifestFilePath);
+    if (info.isSymLink())
+        return true;
+    QFile file(manifestFilePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    // The reader holds a text token whole, so a damaged file of runaway size is not read; the
+    // next save replaces it.
+    if (file.size() > MaxManifestBytes) {
+        qCWarning(lcManifest) << "not reading" << manifestFilePath << "of" << file.size() << "bytes";
+        return true;
+    }
+
+    // A file that names no package must not leave the manifest nameless: every file would
+    // then be unclassified, the program entry lost and the package taken for an orphan.
+    const QString previousName = name;
+    name = newName;
+    const QList<cManifestItem *> previous = entries;
+    entries.clear();
+    // Entries whose file and kind reappear keep their identity, so pointers the host holds
+    // survive a re-read of an unchanged file. One listed by a copy too is left to the copy.
+    QMultiHash<QString, cManifestItem *> reusable;
+    if (!previous.isEmpty()) {
+        QSet<const cManifestItem *> elsewhere;
+        CollectListedElsewhere(elsewhere);
+        reusable.reserve(previous.size());
+        for (auto it = previous.crbegin(); it != previous.crend(); ++it) {
+            if (!elsewhere.contains(*it))
+                reusable.insert((*it)->fileName, *it);
+        }
+    }
+
+    QXmlStreamReader xml(&file);
+    auto moveToNextStartElement = [&xml] {
+        while (!xml.atEnd()) {
+            if (xml.readNext() == QXmlStreamReader::StartElement)
+                return;
+        }
+    };
+
+    moveToNextStartElement();
+    while (!xml.atEnd()) {
+        if (xml.isStartElement()) {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            if (xml.name() == u"Manifest") {
+                for (const QXmlStreamAttribute &attribute : attributes) {
+                    const QStringView key = attribute.name();
+                    if (key == u"package_name") {
+                        if (name.isEmpty())
+                            name = attribute.value().toString();
+                    } else if (key == u"package_size") {
+                        packageSize = ReadSize(attribute.value());
+                        sizeKnown = true;
+                    } else if (key == u"package_limit") {
+                        packageLimit = ReadSize(attribute.value());
+                    }
+                }
+            } else {
+                cManifestItem parsed(ManifestTexts::KindOfCategory(xml.name()));
+                const QString text = xml.readElementText();
+                // Only a plain name in this folder can be an entry's file; anything else could
+                // lead another operation out of the package folder.
+                const bool plain = Platform::IsPlainFileName(text);
+                if (plain) {
+                    parsed.folderPath = folderPath;
+                    parsed.fileName = text;
+                    const QFileInfo file(folderPath + QLatin1Char('/') + text);
+                    parsed.modTime = ManifestFileFacts::ModTimeUtc(file);
+                    parsed.fileSize = ManifestFileFacts::Size(file);
+                } else {
+                    parsed.folderPath = folderPath;
+                }
+                for (const QXmlStreamAttribute &attribute : attributes) {
+                    const QStringView key = attribute.name();
+                    const QStringView value = attribute.value();
+                    if (key == u"hidden")
+                        parsed.hidden = value == u"true";
+                    else if (key == u"read_only")
+                        parsed.readOnly = value == u"true";
+                    else if (key == u"author")
+                        parsed.author = ManifestTexts::Shared(value);
+                    else if (key == u"comment")
+                        parsed.comment = ManifestTexts::Shared(value);
+                    else if (key == u"preview")
+                        parsed.preview = PlainNameOrEmpty(value);
+                    else if (key == u"mod_date")
+                        parsed.SetModTime(value.toString());
+                }
+                if (plain || text.isEmpty()) {
+                    cManifestItem *item = nullptr;
+                    for (auto it = reusable.find(parsed.fileName); it != reusable.end() && it.key() == parsed.fileName;
+                         ++it) {
+                        if (it.value()->kind == parsed.kind) {
+                            item = it.value();
+                            *item = parsed;
+                            reusable.erase(it);
+                            break;
+                        }
+                    }
+                    entries.append(item ? item : new cManifestItem(parsed));
+                } else {
+                    qCInfo(lcManifest) << "ignoring an entry that names no plain file:" << text << "in"
+                                       << manifestFilePath;
+                }
+            }
+        }
+        moveToNextStartElement();
+    }
+
+    ReclaimDropped(previous);
+    if (name.isEmpty())
+        name = previousName;
+    if (xml.hasError() && xml.error() != QXmlStreamReader::PrematureEndOfDocumentError) {
+        qCInfo(lcManifest) << "cannot read" << manifestFilePath << ":" << xml.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool cManifest::ExportToManifestFile()
+{
+    calculatePackageSize();
+    OrganizeManifestOrder();
+    if (manifestFilePath.isEmpty())
+        return false;
+
+    const QByteArray bytes = SerializeManifest();
+    // Writing through a link would change a file outside the package folder: replace the
+    // link by a file of its own.
+    const QFileInfo info(manifestFilePath);
+    if (info.isSymLink())
+        QFile::remove(manifestFilePath);
+    if (!Platform::WriteFileAtomically(manifestFilePath, bytes)) {
+        qCWarning(lcManifest) << "cannot write" << manifestFilePath;
+        return false;
+    }
+    return true;
+}
+
+QByteArray cManifest::SerializeManifest() const
+{
+    QByteArray bytes;
+    bytes.reserve(512 + 320 * entries.size());
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QXmlStreamWriter xml(&buffer);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(4);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("Manifest"));
+    xml.writeAttribute(QStringLiteral("package_name"), XmlSafe(name));
+    xml.writeAttribute(QStringLiteral("package_size"), QString::number(packageSize));
+    xml.writeAttribute(QStringLiteral("package_limit"), QString::number(packageLimit));
+    for (const cManifestItem *item : entries) {
+        if (item->kind < Overview || item->kind >= Unknown)
+            continue;
+        xml.writeStartElement(item->GetCategoryTypeString());
+        xml.writeAttribute(QStringLiteral("tab"), item->GetTabString());
+        if (!item->fileName.isEmpty()) {
+            xml.writeAttribute(QStringLiteral("mod_time"), item->GetModTimeString());
+            xml.writeAttribute(QStringLiteral("preview"), XmlSafe(item->preview));
+            xml.writeAttribute(QStringLiteral("hidden"), item->GetHiddenString());
+            xml.writeAttribute(QStringLiteral("read_only"), item->GetReadOnlyString());
+            xml.writeAttribute(QStringLiteral("author"), XmlSafe(item->author));
+            xml.writeAttribute(QStringLiteral("comment"), XmlSafe(item->comment));
+        }
+        xml.writeAttribute(QStringLiteral("type"), item->GetFileTypeString());
+        // Written even when empty, so that a placeholder reads "<Note ...></Note>".
+        xml.writeCharacters(XmlSafe(item->fileName));
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return bytes;
+}
+
 void cManifest::RelabelManifest(const QString &newName, const QFileInfo &manifestFile)
 {
     name = newName;
     manifestFilePath = manifestFile.absoluteFilePath();
     folderPath = manifestFile.absolutePath();
+    // The entries' files live in the package folder, which has just moved with the manifest.
+    for (cManifestItem *item : std::as_const(entries))
+        item->folderPath = folderPath;
 }
-cManifestItem *cManifest::AddManifestItem(const QFileInfo &, const QString &, const QString &) { return nullptr; }
-QList<cManifestItem *> cManifest::GetManifestItems(eMetadataType) const { return {}; }
-cManifestItem *cManifest::GetManifestItem(eMetadataType) const { return nullptr; }
-cManifestItem *cManifest::LookupManifestItemByFileName(const QString &) const { return nullptr; }
-bool cManifest::MatchManifestToFiles(const QDir &) { return false; }
-void cManifest::VerifyMinimalManifestExists() {}
-bool cManifest::SetManifestPropertiesToRegularMode() { return true; }
-bool cManifest::DeleteManifestItem(cManifestItem *) { return false; }
-unsigned int cManifest::calculatePackageSize() { return 0; }
-void cManifest::OrganizeManifestOrder() {}
-void cManifest::ReclaimDropped(const QList<cManifestItem *> &) {}
+
+cManifestItem *cManifest::AddManifestItem(const QFileInfo &file, const QString &author, const QString &comment)
+{
+    return AddItemForFile(file, author, comment);
+}
+
+cManifestItem *cManifest::AddItemForFile(const QFileInfo &file, const QString &author, const QString &comment)
+{
+    auto *item = new cManifestItem(Unknown);
+    item->SetFileInfo(file);
+    // Share the folder text with the manifest instead of holding a copy per entry.
+    if (item->folderPath == folderPath)
+        item->folderPath = folderPath;
+    item->AutoPopulateAttributes(name, file);
+    if (!author.isEmpty())
+        item->author = author;
+    if (!comment.isEmpty())
+        item->comment = comment;
+    entries.append(item);
+    return item;
+}
+
+bool cManifest::DeleteManifestItem(cManifestItem *item)
+{
+    if (!item || entries.removeAll(item) == 0)
+        return false;
+    ReclaimDropped({item});
+    return true;
+}
+
+QList<cManifestItem *> cManifest::GetManifestItems(eMetadataType type) const
+{
+    if (type == Unknown)
+        return entries;
+    QList<cManifestItem *> result;
+    for (cManifestItem *item : entries) {
+        if (item->kind == type)
+            result.append(item);
+    }
+    return result;
+}
+
+cManifestItem *cManifest::GetManifestItem(eMetadataType type) const
+{
+    return FirstOfKind(type);
+}
+
+cManifestItem *cManifest::FirstOfKind(eMetadataType type) const
+{
+    if (type == Unknown)
+        return entries.value(0, nullptr);
+    for (cManifestItem *item : entries) {
+        if (item->kind == type)
+            return item;
+    }
+    return nullptr;
+}
+
+cManifestItem *cManifest::LookupManifestItemByFileName(const QString &fileName) const
+{
+    for (cManifestItem *item : entries) {
+        if (!item->fileName.isEmpty() && item->fileName == fileName)
+            return item;
+    }
+    return nullptr;
+}
+
+bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
+{
+    bool changed = false;
+
+    // The one listing of the folder; each QFileInfo stats its file once and keeps the result.
+    // Links are left out: nothing reached through one belongs to the package.
+    const QFileInfoList listing = packageFolder.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    QHash<QString, qsizetype> contentByName;       // exact name -> index in listing
+    QHash<QString, qsizetype> contentByFoldedName; // case-folded name -> first such index
+    QSet<QString> listedNames;                     // every listed name, for the thumbnails
+    contentByName.reserve(listing.size());
+    contentByFoldedName.reserve(listing.size());
+    listedNames.reserve(listing.size());
+    QVarLengthArray<qsizetype, 32> content;
+    for (qsizetype i = 0; i < listing.size(); ++i) {
+        const QString fileName = listing.at(i).fileName();
+        listedNames.insert(fileName);
+        if (fileName.compare(ManifestFileName(), Qt::CaseInsensitive) == 0 ||
+            listing.at(i).suffix().compare(QLatin1String("thumb"), Qt::CaseInsensitive) == 0)
+            continue;
+        content.append(i);
+        contentByName.insert(fileName, i);
+        const QString folded = fileName.toCaseFolded();
+        if (!contentByFoldedName.contains(folded))
+            contentByFoldedName.insert(folded, i);
+    }
+
+    QSet<QString> entryNames;
+    entryNames.reserve(entries.size());
+    for (const cManifestItem *item : std::as_const(entries)) {
+        if (!item->fileName.isEmpty())
+            entryNames.insert(item->fileName.toCaseFolded());
+    }
+
+    for (const qsizetype i : content) {
+        if (!entryNames.contains(listing.at(i).fileName().toCaseFolded())) {
+            AddItemForFile(listing.at(i), QString(), QString());
+            changed = true;
+        }
+    }
+
+    QList<cManifestItem *> dropped;
+    QList<cManifestItem *> remaining;
+    remaining.reserve(entries.size());
+    for (cManifestItem *item : std::as_const(entries)) {
+        if (!item->fileName.isEmpty() && !contentByFoldedName.contains(item->fileName.toCaseFolded()))
+            dropped.append(item);
+        else
+            remaining.append(item);
+    }
+    if (!dropped.isEmpty()) {
+        entries = remaining;
+        changed = true;
+        ReclaimDropped(dropped);
+    }
+
+    const QString listedFolder = packageFolder.absolutePath();
+    const QString &entryFolder = listedFolder == folderPath ? folderPath : listedFolder;
+    for (cManifestItem *item : std::as_const(entries)) {
+        QDateTime current;
+        if (!item->fileName.isEmpty()) {
+            // Names compare without regard to case; on a file system that keeps case apart
+            // the entry takes the name the file really has, or it could not reach it.
+            qsizetype index = contentByName.value(item->fileName, -1);
+            if (index < 0)
+                index = contentByFoldedName.value(item->fileName.toCaseFolded(), -1);
+            if (index < 0)
+                continue; // cannot happen: entries without a listed file were dropped above
+            const QFileInfo &file = listing.at(index);
+            if (file.fileName() != item->fileName) {
+                item->fileName = file.fileName();
+                changed = true;
+            }
+            item->folderPath = entryFolder;
+            current = ManifestFileFacts::ModTimeUtc(file);
+            item->fileSize = ManifestFileFacts::Size(file);
+        }
+        if (item->SyncModTime(current))
+            changed = true;
+        const bool thumbnailExists = !item->preview.isEmpty() && listedNames.contains(item->preview);
+        if (item->RefreshThumbnail(thumbnailExists))
+            changed = true;
+    }
+    return changed;
+}
+
+void cManifest::VerifyMinimalManifestExists()
+{
+    for (const eMetadataType type : {Note, Image, Video}) {
+        if (!FirstOfKind(type)) {
+            auto *placeholder = new cManifestItem(type);
+            placeholder->folderPath = folderPath;
+            entries.append(placeholder);
+        }
+    }
+}
+
+bool cManifest::SetManifestPropertiesToRegularMode()
+{
+    packageLimit = RegularPackageLimit;
+
+    // The first placeholder of each required kind is kept as the object that stands for the
+    // fresh placeholder, so that pointers to it survive the reset.
+    cManifestItem *placeholders[3] = {nullptr, nullptr, nullptr};
+    const eMetadataType required[3] = {Note, Image, Video};
+
+    for (cManifestItem *item : std::as_const(entries)) {
+        if (item->fileName.isEmpty()) {
+            for (int k = 0; k < 3; ++k) {
+                if (item->kind == required[k] && !placeholders[k])
+                    placeholders[k] = item;
+            }
+        }
+        const eMetadataType oldKind = item->kind;
+        const QString oldAuthor = item->author;
+        const QString oldComment = item->comment;
+        item->AutoPopulateAttributes(name);
+
+        // An author or comment that someone gave the entry survives, unless the entry
+        // changed its kind; automatic texts are renewed.
+        if (item->kind != oldKind)
+            continue;
+        if (!oldAuthor.isEmpty() && oldAuthor != item->author)
+            item->author = oldAuthor;
+        const bool automaticComment =
+            oldComment == ManifestTexts::FixedComment(item->kind) ||
+            (ManifestTexts::IsProgram(item->kind) && oldComment.startsWith(ManifestTexts::ProgramCreatedPrefix()));
+        if (!oldComment.isEmpty() && !automaticComment)
+            item->comment = oldComment;
+    }
+
+    for (int k = 0; k < 3; ++k) {
+        if (FirstOfKind(required[k]))
+            continue;
+        if (cManifestItem *placeholder = placeholders[k]) {
+            *placeholder = cManifestItem(required[k]);
+            placeholder->folderPath = folderPath;
+        } else {
+            auto *fresh = new cManifestItem(required[k]);
+            fresh->folderPath = folderPath;
+            entries.append(fresh);
+        }
+    }
+    return ExportToManifestFile();
+}
+
+unsigned int cManifest::calculatePackageSize()
+{
+    // Each entry took its file's size with its time, when it was read, matched or reset,
+    // so totalling costs no stat. Unsigned 32-bit: a total beyond 4 GiB wraps around, as the
+    // file format records it.
+    quint32 total = 0;
+    for (const cManifestItem *item : std::as_const(entries)) {
+        if (!item->fileName.isEmpty())
+            total += item->fileSize;
+    }
+    packageSize = total;
+    sizeKnown = true;
+    return packageSize;
+}
+
+void cManifest::OrganizeManifestOrder()
+{
+    QList<cManifestItem *> ordered;
+    ordered.reserve(entries.size());
+    for (int type = Overview; type <= ConvProgram; ++type) {
+        for (cManifestItem *item : std::as_const(entries)) {
+            if (item->kind == type)
+                ordered.append(item);
+        }
+    }
+    if (ordered.size() == entries.size()) {
+        entries = ordered;
+        return;
+    }
+    const QList<cManifestItem *> previous = entries;
+    entries = ordered;
+    ReclaimDropped(previous);
+}

@@ -1,11 +1,53 @@
 #include "cPackage.h"
 
-// Binding of a package to its manifest.
+#include <QMutexLocker>
 
-bool cPackage::ImportManifest() { return false; }
-bool cPackage::UpdateManifest() { return false; }
-bool cPackage::ExportManifest() { return false; }
-bool cPackage::GenerateManifestFile() { return false; }
-bool cPackage::OpenUpPackageToFullMode() { return false; }
-cManifestItem *cPackage::GetManifestItem(eMetadataType) const { return nullptr; }
-QList<cManifestItem *> cPackage::GetManifestItems(eMetadataType) const { return {}; }
+// Binding of a package to its manifest. The protected operations run under the lock their
+// caller (registry, scan) already holds.
+
+bool cPackage::ImportManifest()
+{
+    return manifest && manifest->ImportFromManifestFile(packageName);
+}
+
+bool cPackage::UpdateManifest()
+{
+    if (!manifest)
+        return false;
+    const bool changed = manifest->MatchManifestToFiles(GetPackageDir());
+    manifest->VerifyMinimalManifestExists();
+    return changed;
+}
+
+bool cPackage::ExportManifest()
+{
+    return manifest && manifest->ExportToManifestFile();
+}
+
+bool cPackage::GenerateManifestFile()
+{
+    if (!manifest)
+        return false;
+    // An empty name lets the manifest keep the name recorded in its file.
+    (void)manifest->ImportFromManifestFile(QString());
+    (void)manifest->MatchManifestToFiles(GetPackageDir());
+    manifest->VerifyMinimalManifestExists();
+    return manifest->ExportToManifestFile();
+}
+
+bool cPackage::OpenUpPackageToFullMode()
+{
+    return manifest && manifest->SetManifestPropertiesToRegularMode();
+}
+
+cManifestItem *cPackage::GetManifestItem(eMetadataType type) const
+{
+    QMutexLocker locker(lock.get());
+    return manifest ? manifest->GetManifestItem(type) : nullptr;
+}
+
+QList<cManifestItem *> cPackage::GetManifestItems(eMetadataType type) const
+{
+    QMutexLocker locker(lock.get());
+    return manifest ? manifest->GetManifestItems(type) : QList<cManifestItem *>();
+}

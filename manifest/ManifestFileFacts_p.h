@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QtGlobal>
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+#include <QTimeZone>
+#endif
+
+// What an entry keeps of its file, read from a QFileInfo's cached stat.
+namespace ManifestFileFacts {
+
+// The last-modified time in UTC; null when the file is missing.
+inline QDateTime ModTimeUtc(const QFileInfo &file)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    // Straight to UTC: no detour through the local time zone.
+    const QDateTime time = file.lastModified(QTimeZone::UTC);
+#else
+    const QDateTime time = file.lastModified();
+#endif
+    return time.isValid() ? time.toUTC() : QDateTime();
+}
+
+// The size as the package size counts it (unsigned 32-bit, wrapping); 0 for no file.
+inline quint32 Size(const QFileInfo &file)
+{
+    return file.isFile() ? static_cast<quint32>(file.size()) : 0u;
+}
+
+} // namespace ManifestFileFacts
