@@ -22,7 +22,8 @@ public:
     explicit PackageScanThread(const QDir &packageRoot, QObject *parent = nullptr);
     ~PackageScanThread() override;
 
-    bool StartScan(const QStringList &partsFolders, cSharedPackageMap *map);
+    // Starts a pass over the folders; false while a pass runs (the request is not kept).
+    [[nodiscard]] bool StartScan(const QStringList &partsFolders, cSharedPackageMap *map);
 
 Q_SIGNALS:
     void PackageAdded(tPackageUID packageUID);
@@ -37,11 +38,16 @@ protected:
 
 private:
     QList<QFileInfo> CollectProgramFiles(const QStringList &folders) const;
+    // Makes, files and announces the package of a program without one; returns the package
+    // filed under the identifier afterwards.
+    cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map);
+    // Brings a filed package up to date under its lock; tutorial packages stay untouched.
+    void MaintainPackage(const tPackageUID &packageUID, cPackage *package, cSharedPackageMap *map);
     void RemoveStalePackages(cSharedPackageMap *map);
 
     QDir packageRoot;
     QMutex mutex;
     QStringList scanFolders;
     cSharedPackageMap *sharedMap = nullptr;
-    bool passFinished = true;  // set when run() has emitted completion
+    bool passFinished = true; // set by run() before it announces completion
 };

@@ -6,6 +6,7 @@
 #include "registry/cSharedPackageMap.h"
 
 #include <QMetaType>
+#include <QSet>
 
 cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRoot(root)
 {
@@ -29,8 +30,10 @@ cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRo
 
 cPackageManager::~cPackageManager()
 {
-    // Wait for a running pass, then free the thread, the map and every package.
+    // Nobody is left to see the rest of a running pass: cut it short after the package in
+    // hand, wait for it, then free the thread, the map and every package (dropped or not).
     if (scanThread) {
+        scanThread->requestInterruption();
         scanThread->wait();
         delete scanThread;
         scanThread = nullptr;
@@ -43,8 +46,8 @@ void cPackageManager::FindExistingPackages(const QDir &root)
 {
     if (!root.exists())
         return;
-    const QFileInfoList folders = root.entryInfoList({QStringLiteral("*.pkg")},
-                                                     QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    const QFileInfoList folders =
+        root.entryInfoList({QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &folder : folders) {
         const QString key = folder.completeBaseName().toUpper();
         auto *package = new cPackage(key, QDir(folder.absoluteFilePath()), QDir(QString()));
@@ -77,7 +80,7 @@ void cPackageManager::RemovePackageFromMaps(const QString &packageUID)
     packagesByUID.remove(upper);
     auto inner = packagesByPartDir.find(PackageUID::PartsFolderKey(upper));
     if (inner != packagesByPartDir.end())
-        inner->remove(upper);  // an emptied inner map stays in place
+        inner->remove(upper); // an emptied inner map stays in place
 }
 
 QString cPackageManager::CalculatePackageUID(const QFileInfo &programFile) const
@@ -168,7 +171,8 @@ bool cPackageManager::IsProgramFile(const QFileInfo &file) const
 
 bool cPackageManager::DoBackgroundScanForPackageUpdates(const QStringList &partsFolders)
 {
-    if (!scanThread)
+    // Until the host has seen the last pass's completion, a pass is running for it.
+    if (!scanThread || scanning)
         return false;
     const bool started = scanThread->StartScan(partsFolders, sharedMap);
     if (started)
@@ -184,6 +188,9 @@ void cPackageManager::HandlePackageAdded(tPackageUID packageUID)
 void cPackageManager::HandlePackageDeleted(tPackageUID packageUID)
 {
     RemovePackageFromMaps(packageUID);
+    // The host may have filed a new package under the identifier before this queued slot ran.
+    if (sharedMap->Contains(packageUID))
+        AddPackageToMaps(packageUID);
 }
 
 void cPackageManager::ProcessScanCompleted(uint)
@@ -194,23 +201,13 @@ void cPackageManager::ProcessScanCompleted(uint)
 void cPackageManager::ProcessDroppedPackages()
 {
     const QList<cPackage *> dropped = sharedMap->TakeDropped();
-    for (cPackage *package : dropped) {
-        // A package pointer may still sit in a lookup map under an identifier that the
-        // host re-filed meanwhile; never leave a dangling one behind.
-        for (auto it = packagesByUID.begin(); it != packagesByUID.end();) {
-            if (it.value() == package)
-                it = packagesByUID.erase(it);
-            else
-                ++it;
-        }
-        for (auto &inner : packagesByPartDir) {
-            for (auto it = inner.begin(); it != inner.end();) {
-                if (it.value() == package)
-                    it = inner.erase(it);
-                else
-                    ++it;
-            }
-        }
-        delete package;
-    }
+    if (dropped.isEmpty())
+        return;
+    // HandlePackageDeleted has unfiled each identifier already; a pointer may still sit in a
+    // lookup map under another identifier the host filed it under meanwhile.
+    const QSet<cPackage *> doomed(dropped.cbegin(), dropped.cend());
+    packagesByUID.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
+    for (auto &inner : packagesByPartDir)
+        inner.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
+    qDeleteAll(dropped);
 }

@@ -1,6 +1,7 @@
 #include "registry/cSharedPackageMap.h"
 
 #include "cPackage.h"
+#include "registry/FolderRemoval.h"
 
 #include <QMutexLocker>
 
@@ -47,6 +48,16 @@ bool cSharedPackageMap::Remove(const QString &key)
     return packages.remove(key) > 0;
 }
 
+bool cSharedPackageMap::RemoveIfFiled(const QString &key, const cPackage *package)
+{
+    QMutexLocker locker(&mutex);
+    const auto it = packages.constFind(key);
+    if (it == packages.cend() || it.value() != package)
+        return false;
+    packages.erase(it);
+    return true;
+}
+
 int cSharedPackageMap::Count() const
 {
     QMutexLocker locker(&mutex);
@@ -65,6 +76,16 @@ void cSharedPackageMap::Adopt(cPackage *package)
     owned.insert(package);
 }
 
+bool cSharedPackageMap::AdoptIfAbsent(const QString &key, cPackage *package)
+{
+    QMutexLocker locker(&mutex);
+    if (packages.contains(key))
+        return false;
+    packages.insert(key, package);
+    owned.insert(package);
+    return true;
+}
+
 void cSharedPackageMap::Drop(cPackage *package)
 {
     QMutexLocker locker(&mutex);
@@ -78,4 +99,28 @@ QList<cPackage *> cSharedPackageMap::TakeDropped()
     QList<cPackage *> result;
     result.swap(dropped);
     return result;
+}
+
+void cSharedPackageMap::ClaimFolder(const QString &key)
+{
+    QMutexLocker locker(&claimMutex);
+    ++claims[key];
+}
+
+void cSharedPackageMap::ReleaseFolder(const QString &key)
+{
+    QMutexLocker locker(&claimMutex);
+    const auto it = claims.find(key);
+    if (it == claims.end())
+        return;
+    if (--it.value() <= 0)
+        claims.erase(it);
+}
+
+bool cSharedPackageMap::RemoveFolderIfUnclaimed(const QString &key, const QFileInfo &folder)
+{
+    QMutexLocker claimLocker(&claimMutex);
+    if (claims.contains(key) || Contains(key))
+        return false;
+    return RemoveFolder(folder);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -17,7 +19,7 @@ class cSharedPackageMap
 {
 public:
     cSharedPackageMap() = default;
-    ~cSharedPackageMap();  // destroys every owned package
+    ~cSharedPackageMap(); // destroys every owned package
     cSharedPackageMap(const cSharedPackageMap &) = delete;
     cSharedPackageMap &operator=(const cSharedPackageMap &) = delete;
 
@@ -28,19 +30,36 @@ public:
     // Files the package only when the key is free; true when it was filed.
     bool InsertIfAbsent(const QString &key, cPackage *package);
     bool Remove(const QString &key);
+    // Removes the key only while it still files this package; true when it was removed.
+    bool RemoveIfFiled(const QString &key, const cPackage *package);
     int Count() const;
     QList<cPackage *> GetPackages() const;
 
     // Ownership: every package object the registry creates is adopted here.
     void Adopt(cPackage *package);
+    // Files and adopts a new package in one step when the key is free; on false the
+    // package stays with the caller.
+    bool AdoptIfAbsent(const QString &key, cPackage *package);
     // Hands a package back for destruction on the host's thread (see TakeDropped).
     void Drop(cPackage *package);
     // The dropped packages, no longer owned; the caller destroys them.
     QList<cPackage *> TakeDropped();
+
+    // A host operation that sets a package folder up before filing its package claims the
+    // identifier for that time, so that a scan running meanwhile does not delete the folder
+    // as unclaimed. Claims nest; each ClaimFolder needs one ReleaseFolder.
+    void ClaimFolder(const QString &key);
+    void ReleaseFolder(const QString &key);
+    // Removes the folder (RemoveFolder) only while the key is neither filed nor claimed; a
+    // claim made meanwhile waits for the removal. True when the folder was removed.
+    bool RemoveFolderIfUnclaimed(const QString &key, const QFileInfo &folder);
 
 private:
     mutable QMutex mutex;
     QMap<QString, cPackage *> packages;
     QSet<cPackage *> owned;
     QList<cPackage *> dropped;
+
+    QMutex claimMutex; // taken before `mutex`, never after
+    QHash<QString, int> claims;
 };
