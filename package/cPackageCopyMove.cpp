@@ -1,6 +1,210 @@
 #include "cPackage.h"
 
+#include "MetadataGenerator.h"
+#include "platform/PlatformFiles.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
 // Moving a package to a new identifier and copying it.
 
-cPackage *cPackage::MovePackage(const QString &) { return this; }
-cPackage *cPackage::CopyPackage(const QString &) { return nullptr; }
+Q_LOGGING_CATEGORY(lcPackageCopyMove, "packagemanager.package.copymove", QtWarningMsg)
+
+namespace {
+
+// The folder "<identifier>.pkg" beside `packageFolder`; empty when the identifier cannot
+// name a folder there (it would leave the packages root).
+QString SiblingPackageFolder(const QString &packageFolder, const QString &newPackageUID)
+{
+    const QString folderName = newPackageUID + QLatin1String(".pkg");
+    if (newPackageUID.trimmed().isEmpty() || !Platform::IsPlainFileName(folderName))
+        return QString();
+    return QFileInfo(packageFolder).absolutePath() + QLatin1Char('/') + folderName;
+}
+
+// Whether a folder of that name exists, whatever the case of its letters.
+bool FolderNameTaken(const QString &folderPath)
+{
+    const QFileInfo info(folderPath);
+    return info.exists() || info.isSymLink() ||
+           !Platform::FindEntryNoCase(info.absolutePath(), info.fileName()).isEmpty();
+}
+
+// The new name of a fixed-name file when the package `oldName` becomes `newName`; empty
+// when the file keeps its name. Names compare without regard to case; a suffix keeps its
+// letters, so that the copy in the parts folder ("%1.CNV", "%1.NC") keeps matching.
+QString RenamedFixedFile(const QString &fileName, const QString &oldName, const QString &newName)
+{
+    if (fileName.compare(oldName, Qt::CaseInsensitive) == 0)
+        return newName;
+    if (!fileName.startsWith(oldName, Qt::CaseInsensitive))
+        return QString();
+    const QString rest = fileName.mid(oldName.size());
+    static const QLatin1String fixedSuffixes[] = {QLatin1String(".nc"),         QLatin1String(".cnv"),
+                                                  QLatin1String(".gif"),        QLatin1String(".history.html"),
+                                                  QLatin1String(".stats.html"), QLatin1String(".tools.html")};
+    for (const QLatin1String &suffix : fixedSuffixes) {
+        if (rest.compare(suffix, Qt::CaseInsensitive) == 0)
+            return newName + rest;
+    }
+    return QString();
+}
+
+// The name of a copied file: the package's name, alone or followed by ".", is replaced
+// by the new name.
+QString CopiedFileName(const QString &fileName, const QString &oldName, const QString &newName)
+{
+    if (oldName.isEmpty())
+        return fileName;
+    if (fileName.compare(oldName, Qt::CaseInsensitive) == 0)
+        return newName;
+    if (fileName.size() > oldName.size() && fileName.startsWith(oldName, Qt::CaseInsensitive) &&
+        fileName.at(oldName.size()) == QLatin1Char('.'))
+        return newName + fileName.mid(oldName.size());
+    return fileName;
+}
+
+// The folder at an absolute path decoded from an upper-case identifier: existing
+// components are found whatever their case, missing ones are created as written. Empty
+// when it cannot be made.
+QString MakePathNoCase(const QString &absolutePath)
+{
+    const QString path = QDir::cleanPath(Platform::ToSlashes(absolutePath));
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return QString();
+    const QString existing = Platform::ResolvePathNoCase(path);
+    if (!existing.isEmpty())
+        return QFileInfo(existing).isDir() ? existing : QString();
+
+    QStringList missing;
+    QString current = path;
+    QString base;
+    for (;;) {
+        const int slash = current.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0)
+            return QString();
+        missing.prepend(current.mid(slash + 1));
+        current.truncate(slash);
+        const bool atRoot = current.isEmpty() || current.endsWith(QLatin1Char(':'));
+        base = Platform::ResolvePathNoCase(atRoot ? current + QLatin1Char('/') : current);
+        if (!base.isEmpty())
+            break;
+        if (atRoot)
+            return QString();
+    }
+    if (!QFileInfo(base).isDir())
+        return QString();
+    const QString made = QDir(base).absoluteFilePath(missing.join(QLatin1Char('/')));
+    return QDir().mkpath(made) ? made : QString();
+}
+
+} // namespace
+
+cPackage *cPackage::MovePackage(const QString &newPackageUID)
+{
+    const QString oldFolder = QDir(packageDirPath).absolutePath();
+    const QString newFolder = SiblingPackageFolder(oldFolder, newPackageUID);
+    const QString newName = GetNameFromUID(newPackageUID);
+    if (newFolder.isEmpty() || !Platform::IsPlainFileName(newName) || newName.trimmed().isEmpty()) {
+        qCWarning(lcPackageCopyMove) << "refused move to" << newPackageUID;
+        return this;
+    }
+    // A rename never replaces a folder (on every system, and whatever the case of its name).
+    if (FolderNameTaken(newFolder) || !QDir().rename(oldFolder, newFolder))
+        return this;
+
+    const QString oldName = packageName;
+    const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
+    for (const QString &file : files) {
+        const QString renamed = RenamedFixedFile(file, oldName, newName);
+        if (renamed.isEmpty() || renamed.compare(file, Qt::CaseInsensitive) == 0)
+            continue;
+        if (!QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed))
+            qCWarning(lcPackageCopyMove) << "could not rename" << file << "to" << renamed;
+    }
+
+    packageUID = newPackageUID;
+    packageDirPath = newFolder;
+    packageName = newName;
+    // The part programs of the new name in the new identifier's parts folder, as a package
+    // built from the identifier would have them.
+    partNCProgramPath.clear();
+    partCONVProgramPath.clear();
+    const QDir partsFolder = GetPartDirFromPackageUID(newPackageUID);
+    if (partsFolder != QDir(QString()))
+        FindPartProgramsIn(partsFolder);
+
+    if (manifest) {
+        manifest->RelabelManifest(newName, QFileInfo(newFolder + QLatin1String("/manifest.xml")));
+        if (manifest->MatchManifestToFiles(QDir(newFolder))) {
+            manifest->VerifyMinimalManifestExists();
+            manifest->ExportToManifestFile();
+        }
+        const cManifestItem *stats = manifest->GetManifestItem(Stats);
+        if (metadataGenerator && stats)
+            metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0);
+    }
+    UpdateToolInfo();
+    UpdateHistoryFile(ProgramOrigin, QStringLiteral("Previous Program Name = ") + oldName, QString());
+    return this;
+}
+
+cPackage *cPackage::CopyPackage(const QString &newPackageUID)
+{
+    const QString sourceFolder = QDir(packageDirPath).absolutePath();
+    const QString newFolder = SiblingPackageFolder(sourceFolder, newPackageUID);
+    const QString newName = GetNameFromUID(newPackageUID);
+    if (newFolder.isEmpty() || !Platform::IsPlainFileName(newName) || newName.trimmed().isEmpty()) {
+        qCWarning(lcPackageCopyMove) << "refused copy to" << newPackageUID;
+        return nullptr;
+    }
+    QDir().mkdir(newFolder);
+    if (!QFileInfo(newFolder).isDir())
+        return nullptr; // nothing could hold the copy
+
+    // Plain files only: no subfolders, and no links that might lead out of the package.
+    const QFileInfoList files = QDir(sourceFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QFileInfo &file : files) {
+        const QString fileName = file.fileName();
+        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0)
+            continue;
+        const QString target = CopiedFileName(fileName, packageName, newName);
+        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target))
+            qCWarning(lcPackageCopyMove) << "could not copy" << fileName << "to" << newFolder;
+    }
+
+    auto *copy = new cPackage(newPackageUID, QDir(newFolder), GetPartDirFromPackageUID(newPackageUID));
+    if (copy->manifest) {
+        copy->manifest->MatchManifestToFiles(QDir(newFolder));
+        copy->manifest->VerifyMinimalManifestExists();
+        copy->manifest->ExportToManifestFile();
+        const cManifestItem *stats = copy->manifest->GetManifestItem(Stats);
+        if (copy->metadataGenerator && stats)
+            copy->metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0);
+    }
+    copy->UpdateToolInfo();
+    copy->UpdateHistoryFile(ProgramOrigin, QStringLiteral("Copied From Program Name = ") + GetNameFromUID(packageUID),
+                            QString());
+
+    // The part programs go into the new parts folder, never over a program there.
+    QString partsPath = QFileInfo(newFolder).fileName();
+    const int caret = partsPath.indexOf(QLatin1Char('^'));
+    if (caret >= 0)
+        partsPath.truncate(caret);
+    partsPath.replace(QLatin1Char('!'), QLatin1Char(':'));
+    partsPath.replace(QLatin1Char(','), QLatin1Char('/'));
+    const QString partsFolder = MakePathNoCase(partsPath);
+    if (!partsFolder.isEmpty() && copy->manifest) {
+        bool copied = true;
+        if (const cManifestItem *nc = copy->manifest->GetManifestItem(NCProgram))
+            copied = Platform::CopyFileKeepTime(nc->GetFileInfo().absoluteFilePath(),
+                                                partsFolder + QLatin1Char('/') + nc->GetFileNameString());
+        const cManifestItem *conv = copy->manifest->GetManifestItem(ConvProgram);
+        if (copied && conv)
+            Platform::CopyFileKeepTime(conv->GetFileInfo().absoluteFilePath(),
+                                       partsFolder + QLatin1Char('/') + conv->GetFileNameString());
+        // The parts folder may have been made just now.
+        copy->FindPartProgramsIn(QDir(partsFolder));
+    }
+    return copy;
+}

@@ -1,10 +1,285 @@
 #include "cPackageManager.h"
 
+#include "platform/PlatformFiles.h"
+#include "registry/FolderRemoval.h"
+#include "registry/PackageUID.h"
+#include "registry/cSharedPackageMap.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+
 // Host operations: create, import, render, move, copy, remove.
 
-QString cPackageManager::CreatePackage(const QFileInfo &) { return QString(); }
-QString cPackageManager::ImportPackage(const QDir &, const QDir &, const QString &) { return QString(); }
-bool cPackageManager::UpdateProgramRendering(const QString &, const QFileInfo &) { return false; }
-cPackage *cPackageManager::MovePackage(const QString &, const QFileInfo &) { return nullptr; }
-cPackage *cPackageManager::CopyPackage(const QString &, const QFileInfo &) { return nullptr; }
-bool cPackageManager::RemovePackage(const QString &, bool) { return false; }
+Q_LOGGING_CATEGORY(lcOperations, "packagemanager.registry.operations", QtWarningMsg)
+
+namespace {
+
+// A program name must name a file, and "<identifier>.pkg" a folder directly in the root.
+bool IsUsableName(const QString &name)
+{
+    return Platform::IsPlainFileName(name) && !name.trimmed().isEmpty();
+}
+
+bool IsUsableIdentifier(const QString &packageUID)
+{
+    const int caret = packageUID.lastIndexOf(QLatin1Char('^'));
+    return caret >= 0 && IsUsableName(packageUID.mid(caret + 1)) &&
+           Platform::IsPlainFileName(packageUID + QLatin1String(".pkg"));
+}
+
+// The parts folder encoded in an identifier, found whatever the case of its letters;
+// empty when it does not exist.
+QString DecodedPartsFolder(const QString &packageUID)
+{
+    QString folder = packageUID;
+    folder.replace(QLatin1Char('!'), QLatin1Char(':'));
+    folder.replace(QLatin1Char(','), QLatin1Char('/'));
+    const int caret = folder.lastIndexOf(QLatin1Char('^'));
+    if (caret >= 0)
+        folder.truncate(caret);
+    if (folder.isEmpty())
+        return QString();
+    if (folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/'); // a drive root
+    const QString resolved = Platform::ResolvePathNoCase(folder);
+    return QFileInfo(resolved).isDir() ? resolved : QString();
+}
+
+// Keeps a scan from deleting a package folder as unclaimed while it is being set up,
+// until its package is filed.
+class FolderClaim
+{
+public:
+    FolderClaim(cSharedPackageMap *map, const QString &packageUID) : map(map), key(packageUID)
+    {
+        map->ClaimFolder(key);
+    }
+    ~FolderClaim() { map->ReleaseFolder(key); }
+    FolderClaim(const FolderClaim &) = delete;
+    FolderClaim &operator=(const FolderClaim &) = delete;
+
+private:
+    cSharedPackageMap *map;
+    QString key;
+};
+
+// Deletes a part program; a program that is not there counts as deleted.
+bool DeleteProgram(const QFileInfo &program)
+{
+    if (program.filePath().isEmpty())
+        return true;
+    const QFileInfo current(program.absoluteFilePath());
+    if (!current.exists() && !current.isSymLink())
+        return true;
+    return QFile::remove(current.absoluteFilePath());
+}
+
+} // namespace
+
+QString cPackageManager::CreatePackage(const QFileInfo &programFile)
+{
+    const QString uid = CalculatePackageUID(programFile);
+    if (!IsUsableIdentifier(uid)) {
+        qCWarning(lcOperations) << "refused to create a package for" << programFile.filePath();
+        return QString();
+    }
+    if (sharedMap->Contains(uid))
+        return QString();
+
+    const FolderClaim claim(sharedMap, uid);
+    const QString folderName = uid + QLatin1String(".pkg");
+    if (packageRoot.exists())
+        packageRoot.mkdir(folderName);
+    const QString folder = packageRoot.absoluteFilePath(folderName);
+    if (!QFileInfo(folder).isDir())
+        return QString(); // a package without a folder would be dropped by the next scan
+
+    auto *package = new cPackage(QFileInfo(folder), programFile);
+    bool filed = false;
+    {
+        // Filed before its maintenance, under its lock: a scan that meets it waits for us.
+        QMutexLocker locker(&package->Lock());
+        filed = sharedMap->AdoptIfAbsent(uid, package);
+        if (filed) {
+            package->SynchronizePartFiles(cPackage::PartsFilePriority);
+            package->UpdatePackageThumbs();
+            package->GenerateEssentialMetadataFiles();
+            package->GenerateManifestFile();
+            package->OpenUpPackageToFullMode();
+        }
+    }
+    if (!filed) {
+        delete package; // a scan filed the identifier meanwhile; nobody has seen this object
+        return QString();
+    }
+    AddPackageToMaps(uid);
+    Q_EMIT PackageAdded(uid);
+    return uid;
+}
+
+QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QDir &destinationPartsFolder,
+                                       const QString &newName)
+{
+    const QString sourcePath = sourcePackageFolder.absolutePath();
+    QString oldName = QFileInfo(sourcePath).fileName().split(QLatin1Char('^')).last();
+    oldName.remove(QStringLiteral(".pkg"), Qt::CaseInsensitive);
+    const QString name = newName.isEmpty() ? oldName : newName;
+    if (!IsUsableName(name)) {
+        qCWarning(lcOperations) << "refused to import under the name" << name;
+        return QString();
+    }
+
+    const QString uid = PackageUID::ForProgramInFolder(destinationPartsFolder.absolutePath(), name);
+    if (!IsUsableIdentifier(uid) || sharedMap->Contains(uid))
+        return QString(); // an identifier already registered is never imported over
+
+    const FolderClaim claim(sharedMap, uid);
+    const QString folderName = uid + QLatin1String(".pkg");
+    packageRoot.mkdir(folderName);
+    const QString folder = packageRoot.absoluteFilePath(folderName);
+    if (!QFileInfo(folder).isDir())
+        return QString();
+
+    // Plain files only; the old name is replaced whatever its case, so that "plate_7.nc"
+    // stays the package's program under the new name.
+    const bool renamed = name != oldName;
+    // A fresh QDir: the caller's may carry name filters.
+    const QDir sourceDir(sourcePath);
+    const QFileInfoList files =
+        sourceDir.exists() ? sourceDir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted) : QFileInfoList();
+    for (const QFileInfo &file : files) {
+        QString target = file.fileName();
+        if (renamed && !oldName.isEmpty())
+            target.replace(oldName, name, Qt::CaseInsensitive);
+        if (!Platform::IsPlainFileName(target))
+            continue;
+        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target))
+            qCWarning(lcOperations) << "could not import" << file.fileName();
+    }
+
+    auto *package = new cPackage(uid, QDir(folder), destinationPartsFolder);
+    bool filed = false;
+    {
+        QMutexLocker locker(&package->Lock());
+        filed = sharedMap->AdoptIfAbsent(uid, package);
+        if (filed) {
+            package->SynchronizePartFiles(cPackage::PackageFilePriority);
+            package->UpdatePackageThumbs();
+            package->GenerateEssentialMetadataFiles();
+            package->ImportManifest();
+            package->UpdateManifest();
+            if (renamed) {
+                package->RemoveFileFromPackage(QStringLiteral("%1.stats.html").arg(name));
+                package->UpdateToolInfo();
+                package->UpdateHistoryFile(
+                    ProgramOrigin, QStringLiteral("Renamed During Import (old name = %1)").arg(oldName), QString());
+            }
+            package->OpenUpPackageToFullMode();
+            package->ExportManifest();
+        }
+    }
+    if (!filed) {
+        delete package;
+        return QString();
+    }
+    AddPackageToMaps(uid);
+    Q_EMIT PackageAdded(uid);
+    return uid;
+}
+
+bool cPackageManager::UpdateProgramRendering(const QString &packageUID, const QFileInfo &renderingFile)
+{
+    cPackage *package = GetPackage(packageUID);
+    if (!package)
+        return false;
+    return package->AddFileToPackage(renderingFile, QStringLiteral("Auto-Generated"), QString(), QString());
+}
+
+cPackage *cPackageManager::MovePackage(const QString &packageUID, const QFileInfo &newProgramFile)
+{
+    cPackage *package = GetPackage(packageUID);
+    const QString newUID = CalculatePackageUID(newProgramFile);
+    if (!package || !IsUsableIdentifier(newUID))
+        return nullptr;
+    {
+        QMutexLocker locker(&package->Lock());
+        if (sharedMap->GetPackage(packageUID) != package)
+            return nullptr; // a scan dropped it meanwhile
+        // Reserve the new identifier first, so that a scan cannot file it meanwhile.
+        if (!sharedMap->InsertIfAbsent(newUID, package))
+            return nullptr;
+        package->MovePackage(newUID);
+        if (package->packageUID != newUID) {
+            // The folder could not be renamed: the package stays where it was.
+            sharedMap->RemoveIfFiled(newUID, package);
+            qCWarning(lcOperations) << "could not move" << packageUID << "to" << newUID;
+            return nullptr;
+        }
+    }
+    if (sharedMap->RemoveIfFiled(packageUID, package)) {
+        RemovePackageFromMaps(packageUID);
+        Q_EMIT PackageDeleted(packageUID);
+    }
+    AddPackageToMaps(newUID);
+    Q_EMIT PackageAdded(newUID);
+    return package;
+}
+
+cPackage *cPackageManager::CopyPackage(const QString &packageUID, const QFileInfo &newProgramFile)
+{
+    cPackage *source = GetPackage(packageUID);
+    const QString newUID = CalculatePackageUID(newProgramFile);
+    if (!source || !IsUsableIdentifier(newUID) || sharedMap->Contains(newUID))
+        return nullptr;
+
+    const FolderClaim claim(sharedMap, newUID);
+    cPackage *copy = nullptr;
+    {
+        QMutexLocker locker(&source->Lock());
+        copy = source->CopyPackage(newUID);
+    }
+    if (!copy)
+        return nullptr;
+    if (!sharedMap->AdoptIfAbsent(newUID, copy)) {
+        delete copy; // a scan filed the identifier meanwhile and owns the folder now
+        return nullptr;
+    }
+    AddPackageToMaps(newUID);
+    Q_EMIT PackageAdded(newUID);
+    return copy;
+}
+
+bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackageFolder)
+{
+    cPackage *package = GetPackage(packageUID);
+    if (!package)
+        return false;
+
+    QString uid;
+    {
+        QMutexLocker locker(&package->Lock());
+        if (sharedMap->GetPackage(packageUID) != package)
+            return false; // a scan dropped it meanwhile
+        // The programs in the parts folder go, not the package's own copies.
+        bool deleted = true;
+        const QString partsFolder = DecodedPartsFolder(packageUID);
+        if (!partsFolder.isEmpty()) {
+            const QDir parts(partsFolder);
+            deleted = DeleteProgram(package->FindNCProgram(parts));
+            deleted = DeleteProgram(package->FindCONVProgram(parts)) && deleted;
+        }
+        if (!deleted)
+            return false; // still registered, in every map
+        if (removePackageFolder && !RemoveFolder(QFileInfo(package->GetPackageDir().absolutePath()))) {
+            qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
+            return false; // the next scan drops the package, whose programs are gone
+        }
+        uid = package->packageUID;
+    }
+    if (!sharedMap->RemoveIfFiled(uid, package))
+        return false;
+    RemovePackageFromMaps(uid);
+    Q_EMIT PackageDeleted(uid);
+    return true;
+}
