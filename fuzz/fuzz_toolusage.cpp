@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<ToolUse> tools = ParseToolUsage(buffer);
     for (const ToolUse &use : tools) {
         if (use.calls < 1 || use.firstLine < 1)
-            __builtin_trap();  // every listed tool was called somewhere
+            __builtin_trap(); // every listed tool was called somewhere
     }
 
     const QFileInfo ncProgram(program.Write(data, size));

@@ -8,11 +8,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRecursiveMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
 
 class MetadataGenerator;
 class cPackageManager;
@@ -93,7 +94,8 @@ protected:
     cPackage *CopyPackage(const QString &newPackageUID);
 
     // The lock that serialises work on this package (shared with its copies).
-    QRecursiveMutex &Lock() const { return *lock; }
+    // A standard mutex rather than Qt's, so that ThreadSanitizer sees the lock.
+    std::recursive_mutex &Lock() const { return *lock; }
 
     QFileInfo GetPartNCProgram() const;
     QFileInfo GetPartCONVProgram() const;
@@ -115,7 +117,7 @@ private:
 
     std::shared_ptr<cManifest> manifest;
     std::shared_ptr<MetadataGenerator> metadataGenerator;
-    std::shared_ptr<QRecursiveMutex> lock;
+    std::shared_ptr<std::recursive_mutex> lock;
     tPackageUID packageUID;
     QString packageName;
     QString packageDirPath;       // absolute path of the package folder

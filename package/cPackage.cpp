@@ -6,7 +6,7 @@
 #include <QMutexLocker>
 
 cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
-    : lock(std::make_shared<QRecursiveMutex>())
+    : lock(std::make_shared<std::recursive_mutex>())
 {
     packageUID = packageFolder.completeBaseName().toUpper();
     packageName = GetNameFromUID(packageUID);
@@ -28,7 +28,7 @@ cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)
-    : lock(std::make_shared<QRecursiveMutex>())
+    : lock(std::make_shared<std::recursive_mutex>())
 {
     packageName = GetNameFromUID(uid);
     packageUID = uid.toUpper();

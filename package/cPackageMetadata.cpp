@@ -15,14 +15,32 @@ Q_LOGGING_CATEGORY(lcPackageMetadata, "packagemanager.package.metadata", QtWarni
 
 namespace {
 
-// The package's file for a name pattern, found whatever the case of its name; the name as
-// the pattern gives it when there is no such file yet.
-QFileInfo PackageFile(const QString &packageDirPath, const QString &fileName)
+// The package's file for a name pattern, found whatever the case of its name (the name as
+// the pattern gives it when there is no such file yet), with what one stat tells of it.
+struct PackageFileState
 {
+    QString path; // empty for a name that is not a plain file name
+    Platform::FileFacts facts;
+
+    QFileInfo Info() const { return path.isEmpty() ? QFileInfo() : QFileInfo(path); }
+    bool MissingOrEmpty() const { return !facts.exists || facts.size == 0; }
+};
+
+PackageFileState PackageFile(const QString &packageDirPath, const QString &fileName)
+{
+    PackageFileState file;
     if (!Platform::IsPlainFileName(fileName))
-        return QFileInfo();
-    const QString existing = Platform::FindEntryNoCase(packageDirPath, fileName);
-    return QFileInfo(packageDirPath + QLatin1Char('/') + (existing.isEmpty() ? fileName : existing));
+        return file;
+    file.path = packageDirPath + QLatin1Char('/') + fileName;
+    file.facts = Platform::FactsOf(file.path);
+    if (!file.facts.exists) {
+        const QString existing = Platform::FindEntryNoCase(packageDirPath, fileName);
+        if (!existing.isEmpty() && existing != fileName) {
+            file.path = packageDirPath + QLatin1Char('/') + existing;
+            file.facts = Platform::FactsOf(file.path);
+        }
+    }
+    return file;
 }
 
 bool ExistsAfresh(const QFileInfo &file)
@@ -47,48 +65,55 @@ QFileInfo EntryFile(const cManifestItem *item, const QString &packageDirPath)
 
 bool cPackage::GenerateOverviewFile()
 {
-    const QFileInfo overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
-    if (overview.filePath().isEmpty())
+    const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    if (overview.path.isEmpty())
         return false;
-    if (overview.exists() && overview.size() > 0)
+    if (!overview.MissingOrEmpty())
         return false;
-    return ReplaceWithUndeterminedRendering(overview);
+    return ReplaceWithUndeterminedRendering(overview.Info());
 }
 
 bool cPackage::GenerateStatsFile()
 {
-    const QFileInfo page = PackageFile(packageDirPath, QStringLiteral("%1.stats.html").arg(packageName));
-    if (page.filePath().isEmpty())
+    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.stats.html").arg(packageName));
+    if (page.path.isEmpty())
         return false;
     // An empty page (left by an interrupted writer) is as good as none.
-    if ((!page.exists() || page.size() == 0) && metadataGenerator)
-        metadataGenerator->CreateBlankStatsFile(packageName, page);
-    return ExistsAfresh(page);
+    if (!page.MissingOrEmpty())
+        return true;
+    if (metadataGenerator)
+        metadataGenerator->CreateBlankStatsFile(packageName, page.Info());
+    return ExistsAfresh(page.Info());
 }
 
 bool cPackage::GenerateToolsFile()
 {
-    const QFileInfo page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
-    if (page.filePath().isEmpty())
+    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    if (page.path.isEmpty())
         return false;
     const QString programName = QFileInfo(partNCProgramPath).fileName();
+    bool written = false;
     if (!programName.isEmpty() && metadataGenerator) {
-        const QFileInfo program = PackageFile(packageDirPath, programName);
+        const PackageFileState program = PackageFile(packageDirPath, programName);
         // A page that does not exist (or is empty) counts as older than any existing program.
-        if (program.isFile() && (!page.exists() || page.size() == 0 || page.lastModified() < program.lastModified()))
-            metadataGenerator->UpdateToolsFile(packageName, page, program);
+        if (program.facts.isFile && (page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc)) {
+            metadataGenerator->UpdateToolsFile(packageName, page.Info(), program.Info());
+            written = true;
+        }
     }
-    return ExistsAfresh(page);
+    return written ? ExistsAfresh(page.Info()) : page.facts.exists;
 }
 
 bool cPackage::GenerateHistoryFile()
 {
-    const QFileInfo page = PackageFile(packageDirPath, QStringLiteral("%1.history.html").arg(packageName));
-    if (page.filePath().isEmpty())
+    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.history.html").arg(packageName));
+    if (page.path.isEmpty())
         return false;
-    if ((!page.exists() || page.size() == 0) && metadataGenerator)
-        metadataGenerator->CreateBlankHistoryFile(packageName, page);
-    return ExistsAfresh(page);
+    if (!page.MissingOrEmpty())
+        return true;
+    if (metadataGenerator)
+        metadataGenerator->CreateBlankHistoryFile(packageName, page.Info());
+    return ExistsAfresh(page.Info());
 }
 
 bool cPackage::GenerateEssentialMetadataFiles()

@@ -22,26 +22,47 @@ bool HasConvSuffix(const QString &fileName)
 
 // The first file in listing order whose name is the program's, of the wanted kind, that
 // passes the part-program test. In the package's own folder a link that leads out of it
-// is not taken for the package's copy.
-QFileInfo FindProgramIn(const QDir &folder, const QString &programName, bool conversational,
-                        const QString &packageFolder)
+// is not taken for the package's copy. Both kinds come from one listing; a null `nc` or
+// `conv` is not looked for.
+void FindProgramsIn(const QDir &folder, const QString &programName, const QString &packageFolder, QFileInfo *nc,
+                    QFileInfo *conv)
 {
     const QString folderPath = folder.absolutePath();
     const bool ownFolder = QDir::cleanPath(folderPath) == QDir::cleanPath(packageFolder);
     const QStringList names = QDir(folderPath).entryList(QDir::Files, QDir::Unsorted);
+    bool ncFound = !nc;
+    bool convFound = !conv;
     for (const QString &name : names) {
+        if (ncFound && convFound)
+            break;
         // Name checks first: only the few candidates are opened.
-        if (HasConvSuffix(name) != conversational)
+        const bool conversational = HasConvSuffix(name);
+        if (conversational ? convFound : ncFound)
             continue;
         const QFileInfo file(PackagePrograms::JoinPath(folderPath, name));
         if (file.completeBaseName().compare(programName, Qt::CaseInsensitive) != 0)
             continue;
         if (ownFolder && !PackagePrograms::StaysInsideFolder(file, folderPath))
             continue;
-        if (IsPartProgramFile(file))
-            return file;
+        if (!IsPartProgramFile(file))
+            continue;
+        if (conversational) {
+            *conv = file;
+            convFound = true;
+        } else {
+            *nc = file;
+            ncFound = true;
+        }
     }
-    return QFileInfo();
+}
+
+QFileInfo FindProgramIn(const QDir &folder, const QString &programName, bool conversational,
+                        const QString &packageFolder)
+{
+    QFileInfo found;
+    FindProgramsIn(folder, programName, packageFolder, conversational ? nullptr : &found,
+                   conversational ? &found : nullptr);
+    return found;
 }
 
 qint64 FloorTo(qint64 value, qint64 step)
@@ -98,6 +119,12 @@ bool SameModTime(const QDateTime &a, const QDateTime &b)
 }
 
 } // namespace PackagePrograms
+
+void PackagePrograms::FindProgramCopies(const QDir &folder, const QString &programName, const QString &packageFolder,
+                                        QFileInfo *nc, QFileInfo *conv)
+{
+    FindProgramsIn(folder, programName, packageFolder, nc, conv);
+}
 
 QFileInfo cPackage::FindNCProgram(const QDir &folder) const
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QString>
 
@@ -12,6 +13,11 @@ QString JoinPath(const QString &folder, const QString &name);
 
 // False for a symbolic link that leads out of `folderPath` (or nowhere); true otherwise.
 bool StaysInsideFolder(const QFileInfo &entry, const QString &folderPath);
+
+// What FindNCProgram and FindCONVProgram of a package named `programName` find in
+// `folder`, from one listing of it.
+void FindProgramCopies(const QDir &folder, const QString &programName, const QString &packageFolder, QFileInfo *nc,
+                       QFileInfo *conv);
 
 // The parts folder encoded in a package folder's name, resolved without regard to case;
 // empty when it does not exist.

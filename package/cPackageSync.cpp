@@ -59,24 +59,28 @@ bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
         if (!Platform::IsPlainFileName(name))
             continue;
 
-        QFileInfo copy(JoinPath(packageDirPath, name));
-        if (!copy.exists() && (priority == PackageFilePriority || part.exists())) {
+        // One stat for each side, with the times in UTC.
+        const Platform::FileFacts partFacts = Platform::FactsOf(partPath);
+        QString copyPath = JoinPath(packageDirPath, name);
+        Platform::FileFacts copyFacts = Platform::FactsOf(copyPath);
+        if (!copyFacts.exists && (priority == PackageFilePriority || partFacts.exists)) {
             // The copy may carry the name in another letter case.
             const QString realName = Platform::FindEntryNoCase(packageDirPath, name);
-            if (!realName.isEmpty())
-                copy = QFileInfo(JoinPath(packageDirPath, realName));
+            if (!realName.isEmpty()) {
+                copyPath = JoinPath(packageDirPath, realName);
+                copyFacts = Platform::FactsOf(copyPath);
+            }
         }
 
         // Any difference counts, not only a newer file: the priority alone decides.
-        const QDateTime partTime = part.exists() ? part.lastModified() : QDateTime();
-        const QDateTime copyTime = copy.exists() ? copy.lastModified() : QDateTime();
-        if (PackagePrograms::SameModTime(partTime, copyTime))
+        if (PackagePrograms::SameModTime(partFacts.modifiedUtc, copyFacts.modifiedUtc))
             continue;
 
         if (priority == PartsFilePriority) {
-            if (part.exists())
+            if (partFacts.exists)
                 result = AddPartProgramsToPackageFolder(part);
-        } else if (copy.exists()) {
+        } else if (copyFacts.exists) {
+            const QFileInfo copy(copyPath);
             if (!PackagePrograms::StaysInsideFolder(copy, packageDirPath)) {
                 qCWarning(lcPackageSync) << "not copying a link that leads out of the package:" << copy.filePath();
                 result = false;

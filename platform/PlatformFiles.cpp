@@ -4,6 +4,15 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+#include <QTimeZone>
+#endif
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace Platform {
 
@@ -26,7 +35,38 @@ static QStringList EntriesMatchingNoCase(const QString &folder, const QString &n
     return matches;
 }
 
+namespace {
+thread_local ResolveCacheScope *currentResolveCache = nullptr;
+
+QString ResolveUncached(const QString &absolutePath);
+} // namespace
+
+ResolveCacheScope::ResolveCacheScope() : outer(currentResolveCache)
+{
+    currentResolveCache = this;
+}
+
+ResolveCacheScope::~ResolveCacheScope()
+{
+    currentResolveCache = outer;
+}
+
 QString ResolvePathNoCase(const QString &absolutePath)
+{
+    ResolveCacheScope *cache = currentResolveCache;
+    if (!cache)
+        return ResolveUncached(absolutePath);
+    const auto known = cache->answers.constFind(absolutePath);
+    if (known != cache->answers.constEnd())
+        return *known;
+    const QString resolved = ResolveUncached(absolutePath);
+    cache->answers.insert(absolutePath, resolved);
+    return resolved;
+}
+
+namespace {
+
+QString ResolveUncached(const QString &absolutePath)
 {
     const QString path = QDir::cleanPath(ToSlashes(absolutePath));
     if (path.isEmpty() || !QDir::isAbsolutePath(path))
@@ -59,6 +99,8 @@ QString ResolvePathNoCase(const QString &absolutePath)
     }
     return resolved;
 }
+
+} // namespace
 
 QString FindEntryNoCase(const QString &folder, const QString &name)
 {
@@ -138,6 +180,96 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *wri
     return true;
 }
 
+FileStamp StampOf(const QString &path)
+{
+    FileStamp stamp;
+    if (path.isEmpty())
+        return stamp;
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    stamp.size = qint64(info.st_size);
+#if defined(Q_OS_DARWIN)
+    stamp.modified = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+    stamp.changed = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+#else
+    stamp.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+#endif
+    stamp.identity = quint64(info.st_ino) ^ (quint64(info.st_dev) << 48);
+#else
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile())
+        return stamp;
+    stamp.size = info.size();
+    stamp.modified = info.lastModified().toMSecsSinceEpoch();
+    stamp.changed = info.metadataChangeTime().toMSecsSinceEpoch();
+    stamp.identity = quint64(info.birthTime().toMSecsSinceEpoch());
+#endif
+    return stamp;
+}
+
+FileFacts FactsOf(const QString &path)
+{
+    FileFacts facts;
+    if (path.isEmpty())
+        return facts;
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return facts;
+    facts.exists = true;
+    facts.isFile = S_ISREG(info.st_mode);
+    facts.size = qint64(info.st_size);
+#if defined(Q_OS_DARWIN)
+    const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
+#else
+    const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+#endif
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    facts.modifiedUtc = QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
+#else
+    facts.modifiedUtc = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+#endif
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        return facts;
+    facts.exists = true;
+    facts.isFile = info.isFile();
+    facts.size = info.size();
+    facts.modifiedUtc = info.lastModified().toUTC();
+#endif
+    return facts;
+}
+
+QStringList PlainFilesIn(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        // Hidden names, "." and ".." start with a dot.
+        if (entry->d_name[0] == '.')
+            continue;
+        bool plainFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            plainFile = ::fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+        }
+        if (plainFile)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return names;
+#else
+    return QDir(folder).entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+#endif
+}
+
 QDateTime CreationTime(const QFileInfo &file)
 {
     const QDateTime birth = file.birthTime();
@@ -180,4 +312,4 @@ QString FfmpegProgram()
 #endif
 }
 
-}  // namespace Platform
+} // namespace Platform

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 // The small layer that gives the control's Windows file-system behaviour everywhere:
 // "/" separators, case-insensitive names, copies that keep their time and never overwrite.
@@ -15,6 +17,23 @@ QString ToSlashes(const QString &path);
 // Resolves an absolute path component by component: an exact match first, else the
 // single entry that matches without regard to case. Empty when there is no such path.
 QString ResolvePathNoCase(const QString &absolutePath);
+
+// While one lives on a thread, ResolvePathNoCase on that thread remembers its answers.
+// For a start-up over many packages whose identifiers name the same few parts folders:
+// each folder is then resolved (and its parents listed) once, not once per package.
+class ResolveCacheScope
+{
+public:
+    ResolveCacheScope();
+    ~ResolveCacheScope();
+    ResolveCacheScope(const ResolveCacheScope &) = delete;
+    ResolveCacheScope &operator=(const ResolveCacheScope &) = delete;
+
+private:
+    friend QString ResolvePathNoCase(const QString &absolutePath);
+    ResolveCacheScope *outer;
+    QHash<QString, QString> answers;
+};
 
 // The real name of the entry `name` in `folder` (exact match first, else the first entry
 // that matches without regard to case); empty when there is none.
@@ -32,6 +51,42 @@ bool CopyFileKeepTime(const QString &source, const QString &destination);
 // `written` (optional) tells whether the file was written.
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written = nullptr);
 
+// What tells one version of a file from another without reading it: its size, its
+// modification and status-change times at the file system's precision, and its identity
+// (a file renamed into its place is another file). Not valid for a missing file, a
+// symbolic link or anything but a plain file.
+struct FileStamp
+{
+    qint64 size = -1;
+    qint64 modified = 0;
+    qint64 changed = 0;
+    quint64 identity = 0;
+
+    bool IsValid() const { return size >= 0; }
+    bool operator==(const FileStamp &other) const
+    {
+        return size == other.size && modified == other.modified && changed == other.changed &&
+               identity == other.identity;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+};
+FileStamp StampOf(const QString &path);
+
+// What QFileInfo tells of a file (a link is followed), from one stat and with the time in
+// UTC: QFileInfo's local-time detour costs more than the stat on a scan of every file.
+struct FileFacts
+{
+    bool exists = false;
+    bool isFile = false;
+    qint64 size = 0;
+    QDateTime modifiedUtc; // null when the file does not exist
+};
+FileFacts FactsOf(const QString &path);
+
+// The names of the plain files in `folder`, as QDir::entryList(QDir::Files | QDir::NoSymLinks,
+// QDir::Unsorted) gives them (no links, no hidden files), without a QFileInfo per entry.
+QStringList PlainFilesIn(const QString &folder);
+
 // Creation time, falling back to the last-modified time where the file system keeps none.
 QDateTime CreationTime(const QFileInfo &file);
 
@@ -40,4 +95,4 @@ QString DefaultsDir();   // PACKAGEMANAGER_DEFAULTS_DIR
 QString TempDir();       // PACKAGEMANAGER_TEMP_DIR
 QString FfmpegProgram(); // PACKAGEMANAGER_FFMPEG
 
-}  // namespace Platform
+} // namespace Platform
