@@ -16,16 +16,16 @@ OptionSpec Valued(const char *name, const char *valueName, const char *help)
 CommandSpec Command(const char *name, const char *arguments, const char *summary, std::vector<OptionSpec> options,
                     int minArgs, int maxArgs, int (*run)(const Invocation &), bool needsRoot = true)
 {
-    CommandSpec spec;
-    spec.name = QString::fromLatin1(name);
-    spec.arguments = QString::fromLatin1(arguments);
-    spec.summary = QString::fromLatin1(summary);
-    spec.options = std::move(options);
-    spec.minArgs = minArgs;
-    spec.maxArgs = maxArgs;
-    spec.run = run;
-    spec.needsRoot = needsRoot;
-    return spec;
+    CommandSpec command;
+    command.name = QString::fromLatin1(name);
+    command.arguments = QString::fromLatin1(arguments);
+    command.summary = QString::fromLatin1(summary);
+    command.options = std::move(options);
+    command.minArgs = minArgs;
+    command.maxArgs = maxArgs;
+    command.run = run;
+    command.needsRoot = needsRoot;
+    return command;
 }
 
 std::vector<CommandSpec> MakeCommands()
