@@ -120,7 +120,7 @@ private:
     std::shared_ptr<std::recursive_mutex> lock;
     tPackageUID packageUID;
     QString packageName;
-    QString packageDirPath;       // absolute path of the package folder
-    QString partNCProgramPath;    // absolute path in the parts folder; empty when none is known
-    QString partCONVProgramPath;  // likewise for the conversational program
+    QString packageDirPath;      // absolute path of the package folder
+    QString partNCProgramPath;   // absolute path in the parts folder; empty when none is known
+    QString partCONVProgramPath; // likewise for the conversational program
 };
