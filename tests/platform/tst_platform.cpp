@@ -19,7 +19,6 @@ private Q_SLOTS:
     void plainFileNames();
     void copyKeepsTimeAndNeverOverwrites();
     void atomicWriteSkipsEqualBytes();
-    void creationTimeFallsBackToModificationTime();
     void fixedFoldersComeFromTheEnvironment();
 };
 
@@ -128,20 +127,6 @@ void tst_Platform::atomicWriteSkipsEqualBytes()
 
     // A folder that does not exist cannot be written: reported, nothing made.
     QVERIFY(!Platform::WriteFileAtomically(dir.path() + QLatin1String("/none/page.html"), "x"));
-}
-
-void tst_Platform::creationTimeFallsBackToModificationTime()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = dir.path() + QLatin1String("/a.txt");
-    QVERIFY(WriteFile(path, "a"));
-    const QFileInfo info(path);
-    const QDateTime created = Platform::CreationTime(info);
-    QVERIFY(created.isValid());
-    if (!info.birthTime().isValid())
-        QCOMPARE(created, info.lastModified());
-    QVERIFY(!Platform::CreationTime(QFileInfo(dir.path() + QLatin1String("/missing"))).isValid());
 }
 
 void tst_Platform::fixedFoldersComeFromTheEnvironment()

@@ -40,9 +40,6 @@ private Q_SLOTS:
     void startupRegistersPackageFolders();
     void packageMapsByPartsFolder();
     void doesPackageExistInItsThreeForms();
-    void missingRootGivesAnEmptyRegistry();
-    void isAPackageNeedsSuffixAndManifest();
-    void programKindFiltersSelectNothingWithoutPrograms();
     void packageFromProgramDerivesItsFields();
     void copiesShareOneManifest();
 };
@@ -148,6 +145,10 @@ void tst_Registry::startupRegistersPackageFolders()
     QCOMPARE(lower->GetPackageName(), QStringLiteral("LOWER"));
     QCOMPARE(lower->GetManifestFile().absoluteFilePath(), dir.path() + QLatin1String("/c!,x^lower.pkg/manifest.xml"));
     QVERIFY(!registry.IsCurrentlyScanningForPackages());
+
+    // A root that does not exist gives an empty registry.
+    cPackageManager empty{QDir(dir.path() + QLatin1String("/missing"))};
+    QVERIFY(empty.GetPackageMap(QString(), true).isEmpty());
 }
 
 void tst_Registry::packageMapsByPartsFolder()
@@ -186,39 +187,6 @@ void tst_Registry::doesPackageExistInItsThreeForms()
     QVERIFY(!registry.DoesPackageExist(QStringLiteral("PART"), QDir(parts)));
     QVERIFY(registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.V2.pkg")), QDir(parts)));
     QVERIFY(!registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.pkg")), QDir(parts)));
-}
-
-void tst_Registry::missingRootGivesAnEmptyRegistry()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    cPackageManager registry{QDir(dir.path() + QLatin1String("/missing"))};
-    QVERIFY(registry.GetPackageMap(QString(), true).isEmpty());
-    QVERIFY(registry.GetListOfPackages(QString(), cPackageManager::eAnyProgram).isEmpty());
-    QVERIFY(!registry.GetPackage(QStringLiteral("X")));
-}
-
-void tst_Registry::isAPackageNeedsSuffixAndManifest()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    cPackageManager registry{QDir(dir.path())};
-    const QString upper = MakeDir(dir.path() + QLatin1String("/X.PKG"));
-    QVERIFY(WriteFile(upper + QLatin1String("/manifest.xml"), "<Manifest/>"));
-    const QString bare = MakeDir(dir.path() + QLatin1String("/Y.pkg"));
-    QVERIFY(registry.IsAPackage(QDir(upper)));
-    QVERIFY(!registry.IsAPackage(QDir(bare)));
-    QVERIFY(!registry.IsAPackage(QDir(dir.path())));
-}
-
-void tst_Registry::programKindFiltersSelectNothingWithoutPrograms()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    cPackageManager registry{QDir(MakeRootWithFolders(dir.path()))};
-    QVERIFY(registry.GetListOfPackages(QString(), cPackageManager::eAnyProgram).isEmpty());
-    QVERIFY(registry.GetListOfPackages(QString(), static_cast<cPackageManager::eProgramType>(3)).isEmpty());
-    QVERIFY(registry.GetListOfPackages(QStringList(), cPackageManager::eAnyProgram).isEmpty());
 }
 
 void tst_Registry::packageFromProgramDerivesItsFields()
