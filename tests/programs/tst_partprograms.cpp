@@ -1,34 +1,48 @@
+#include "cPackage.h"
+#include "cPackageManager.h"
+#include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
+#include "registry/PackageUID.h"
 
 #include "TestUtils.h"
 
-#include <QFile>
+#include <QMutexLocker>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <climits>
-
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#include <sys/types.h>
 #endif
+
+using namespace Qt::StringLiterals;
+using Package = std::unique_ptr<cPackage>;
+
+// Reaches the protected operations of the package; callers hold the package's lock.
+struct cPackageTestAccess
+{
+    static Package FromProgram(const QFileInfo &f, const QFileInfo &p) { return Package(new cPackage(f, p)); }
+    // The parts folder is decoded from the identifier.
+    static Package FromUID(const QString &u, const QString &f) { return Package(new cPackage(u, f, QDir(QString()))); }
+    static std::recursive_mutex &Lock(cPackage &p) { return p.Lock(); }
+    static bool Sync(cPackage &p, int i) { return p.SynchronizePartFiles(cPackage::ePartFilePriority(i)); }
+    static QString Fields(const cPackage &p) { return p.partNCProgramPath + QLatin1Char('|') + p.partCONVProgramPath; }
+    static bool FromParts(const cPackage &p, const QString &folder) { return p.IsFromPartsPath(folder); }
+};
+using Access = cPackageTestAccess;
 
 namespace {
 
-// Bytes this process has read through system calls so far; -1 where the kernel does not
-// tell.
-qint64 BytesReadSoFar()
+const QDateTime kTime(QDate(2024, 3, 1), QTime(10, 0, 0, 250), Qt::UTC);
+
+// Bytes this process has read through system calls so far; -1 where the kernel does not tell.
+qint64 BytesRead()
 {
-    QFile io(QStringLiteral("/proc/self/io"));
+    QFile io(u"/proc/self/io"_s);
     if (!io.open(QIODevice::ReadOnly))
         return -1;
-    // Read in one go: the numbers must not include this read itself.
-    const QList<QByteArray> lines = io.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith("rchar:"))
-            return line.mid(6).trimmed().toLongLong();
-    }
-    return -1;
+    const QByteArray all = io.readAll(); // in one go: the figure must not include this read
+    const qsizetype at = all.indexOf("rchar:");
+    return at < 0 ? -1 : all.mid(at + 6, all.indexOf('\n', at) - at - 6).trimmed().toLongLong();
 }
 
 } // namespace
@@ -38,236 +52,228 @@ class tst_PartPrograms : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void readNumberAt_data();
-    void readNumberAt();
+    void init();
     void recognition_data();
     void recognition();
-    void folderIsNoProgram();
-    void fifoIsNoProgramAndDoesNotBlock();
-    void longLinesAcrossReads_data();
-    void longLinesAcrossReads();
-    void qualifyingProgramIsNotReadToTheEnd();
-    void conversationalTestDoesNotOpenOtherFiles();
+    void readsOnlyWhatItNeeds();
+    void findPrograms_data();
+    void findPrograms();
+    void programsFromManifest();
+    void registryStartUp();
+    void synchronize_data();
+    void synchronize();
+
+private:
+    QString Part(const QString &name) const { return parts + QLatin1Char('/') + name; }
+    QString Copy(const QString &name) const { return folder + QLatin1Char('/') + name; }
+    // Hidden entries included: leftovers of a copy would show here.
+    static QStringList Ls(const QString &f)
+    {
+        return QDir(f).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    static QByteArray Manifest(const QByteArray &entry) { return "<Manifest>\n" + entry + "\n</Manifest>\n"; }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString parts; // mixed case on purpose: identifiers are upper case
+    QString packages, folder, uid;
 };
 
-void tst_PartPrograms::readNumberAt_data()
+void tst_PartPrograms::init()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("digits after letter") << QStringLiteral("G01 X5") << 1 << 1;
-    QTest::newRow("stops at non-digit") << QStringLiteral("X12Y3") << 1 << 12;
-    QTest::newRow("leading zeros") << QStringLiteral("N0000000000007") << 1 << 7;
-    QTest::newRow("largest int") << QStringLiteral("A2147483647") << 1 << INT_MAX;
-    QTest::newRow("too large") << QStringLiteral("A2147483648") << 1 << -1;
-    QTest::newRow("no digit") << QStringLiteral("GO") << 1 << -1;
-    QTest::newRow("at end") << QStringLiteral("G") << 1 << -1;
-    QTest::newRow("past end") << QStringLiteral("G1") << 5 << -1;
-    QTest::newRow("negative position") << QStringLiteral("G1") << -1 << -1;
-    QTest::newRow("non-ASCII digits") << QStringLiteral("G\u0661\u0662") << 1 << -1;
-}
-
-void tst_PartPrograms::readNumberAt()
-{
-    QFETCH(QString, text);
-    QFETCH(int, position);
-    QFETCH(int, expected);
-    QCOMPARE(ReadNumberAt(text, position), expected);
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    parts = TestUtils::MakeDir(dir->filePath(u"Shop/Parts"_s));
+    packages = TestUtils::MakeDir(dir->filePath(u"packages"_s));
+    uid = PackageUID::ForProgramFile(QFileInfo(Part(u"BRACKET.NC"_s)));
+    folder = TestUtils::MakeDir(packages + QLatin1Char('/') + uid + QLatin1String(".pkg"));
 }
 
 void tst_PartPrograms::recognition_data()
 {
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("content"); // a null array: the file is not written
-    QTest::addColumn<QString>("companionName");
-    QTest::addColumn<QByteArray>("companionContent");
-    QTest::addColumn<bool>("nc");
-    QTest::addColumn<bool>("conv");
-    QTest::addColumn<bool>("part");
-
-    const QByteArray conversational = TestUtils::ConversationalProgram();
-    const QString none;
-    const QByteArray nothing;
-
-    QTest::newRow("percent, O-number, then G90")
-        << "BRACKET.NC" << QByteArray("%\n\nO1000 (BRACKET)\nG90 G54\n") << none << nothing << true << false << true;
-    QTest::newRow("comment then M30") << "HOME.NC" << QByteArray("(GO HOME)\nM30\n") << none << nothing << true << false
-                                      << true;
-    QTest::newRow("first G decides the line, its M is not examined")
-        << "HOME.NC" << QByteArray("(GO HOME M30)\n") << none << nothing << false << false << false;
-    QTest::newRow("M counts when the line has no G")
-        << "END.NC" << QByteArray("(END) M30\n") << none << nothing << true << false << true;
-    QTest::newRow("non-Latin first line ends the test")
-        << "PLAN" << QByteArray("Программа фрезерования\nG1 X10\n") << none << nothing << false << false << false;
-    QTest::newRow("non-ASCII after leading blanks")
-        << "PLAN" << QByteArray("   \xc3\xa9t\xc3\xa9\nG1 X10\n") << none << nothing << false << false << false;
-    QTest::newRow("invalid UTF-8 at line start")
-        << "PLAN" << QByteArray("\xff\xfe G1\nG1\n") << none << nothing << false << false << false;
-    QTest::newRow("byte order mark is not text")
-        << "BOM.NC" << QByteArray("\xef\xbb\xbfG1 X0\n") << none << nothing << true << false << true;
-    QTest::newRow("line ending in its first G decides nothing")
-        << "A.NC" << QByteArray("X10 G\n") << none << nothing << false << false << false;
-    QTest::newRow("next line decides after a bare G")
-        << "A.NC" << QByteArray("X10 G   \r\nG1\r\n") << none << nothing << true << false << true;
-    QTest::newRow("lower-case g-code") << "A.NC" << QByteArray("g1 x10\nm30\n") << none << nothing << false << false
-                                       << false;
-    QTest::newRow("number too large") << "A.NC" << QByteArray("G99999999999\n") << none << nothing << false << false
-                                      << false;
-    QTest::newRow("no line end after the word")
-        << "A.NC" << QByteArray("\n\n   G0") << none << nothing << true << false << true;
-    QTest::newRow("tutorial marker") << "T1" << QByteArray("(OVT Tutorial 3: facing)\n") << none << nothing << true
-                                     << false << true;
-    QTest::newRow("tutorial marker is case-sensitive")
-        << "T1" << QByteArray("(ovt tutorial 3)\n") << none << nothing << false << false << false;
-    QTest::newRow("note mentioning G54 counts as text")
-        << "SETUP.TXT" << QByteArray("Zero the part at G54\n") << none << nothing << true << false << true;
-    QTest::newRow("conversational N1 and N2")
-        << "BRACKET.CNV" << conversational << none << nothing << false << true << true;
-    QTest::newRow("conversational lines are trimmed, any case")
-        << "bracket.cnv" << QByteArray("  n1 \r\nFACE\r\n\tN2\r\n") << none << nothing << false << true << true;
-    QTest::newRow("block numbers must stand alone")
-        << "BRACKET.CNV" << QByteArray("N1 G0 X0\nN2 G0 Y0\n") << none << nothing << true << false << true;
-    QTest::newRow("N1 without N2") << "BRACKET.CNV" << QByteArray("N1\nN 2\nN12\n") << none << nothing << false << false
-                                   << false;
-    QTest::newRow("conversational content without CNV suffix")
-        << "BRACKET.TXT" << conversational << none << nothing << false << false << false;
-    QTest::newRow("empty file with conversational companion")
-        << "BRACKET" << QByteArray("") << "BRACKET.CNV" << conversational << false << false << true;
-    QTest::newRow("companion in lower case")
-        << "BRACKET" << QByteArray("") << "BRACKET.cnv" << conversational << false << false << true;
-    QTest::newRow("companion only counts without suffix")
-        << "BRACKET.NC" << QByteArray("") << "BRACKET.NC.CNV" << conversational << false << false << false;
-    QTest::newRow("companion that is not conversational")
-        << "BRACKET" << QByteArray("") << "BRACKET.CNV" << QByteArray("FACE\n") << false << false << false;
-    QTest::newRow("missing file") << "GONE.NC" << QByteArray() << none << nothing << false << false << false;
-    QTest::newRow("missing conversational file")
-        << "GONE.CNV" << QByteArray() << none << nothing << false << false << false;
-    QTest::newRow("binary file") << "PHOTO" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10G1M3", 28) << none
-                                 << nothing << false << false << false;
-    QTest::newRow("empty file") << "EMPTY.NC" << QByteArray("") << none << nothing << false << false << false;
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");   // null: the file is not written
+    QTest::addColumn<QByteArray>("companion"); // "BRACKET.CNV" beside it; null: none
+    QTest::addColumn<QString>("expected");     // NC, conversational, part program as 0/1
+    const auto row = [](const char *tag, const char *file, const QByteArray &content, const char *expected,
+                        const QByteArray &companion = QByteArray()) {
+        QTest::newRow(tag) << QString::fromUtf8(file) << content << companion << QString::fromLatin1(expected);
+    };
+    const QByteArray conv = TestUtils::ConversationalProgram();
+    row("percent, O-number, then G90", "BRACKET.NC", "%\n\nO1000 (BRACKET)\nG90 G54\n", "101");
+    row("comment then M30", "HOME.NC", "(GO HOME)\nM30\n", "101");
+    row("first G decides the line", "HOME.NC", "(GO HOME M30)\n", "000");
+    row("non-Latin first line ends the test", "PLAN", "Программа фрезерования\nG1 X10\n", "000");
+    row("line ending in its first G", "A.NC", "X10 G\n", "000");
+    row("lower-case g-code", "A.NC", "g1 x10\nm30\n", "000");
+    row("number too large", "A.NC", "G99999999999\n", "000");
+    row("G word across the first read", "LONG.NC", QByteArray(4095, 'X') + "G12 Y0\n", "101");
+    row("conversational N1 and N2", "BRACKET.CNV", conv, "011");
+    row("block numbers must stand alone", "BRACKET.CNV", "N1 G0 X0\nN2 G0 Y0\n", "101");
+    row("empty file with conversational companion", "BRACKET", "", "001", conv);
+    row("companion that is not conversational", "BRACKET", "", "000", "FACE\n");
+    row("missing file", "GONE.NC", QByteArray(), "000");
+    row("binary file", "PHOTO", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10G1M3", 28), "000");
 }
 
 void tst_PartPrograms::recognition()
 {
-    QFETCH(QString, fileName);
+    QFETCH(QString, file);
     QFETCH(QByteArray, content);
-    QFETCH(QString, companionName);
-    QFETCH(QByteArray, companionContent);
-    QFETCH(bool, nc);
-    QFETCH(bool, conv);
-    QFETCH(bool, part);
-
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = dir.filePath(fileName);
+    QFETCH(QByteArray, companion);
     if (!content.isNull())
-        QVERIFY(TestUtils::WriteFile(path, content));
-    if (!companionName.isEmpty())
-        QVERIFY(TestUtils::WriteFile(dir.filePath(companionName), companionContent));
-
-    const QFileInfo file(path);
-    QCOMPARE(IsNCProgramText(file), nc);
-    QCOMPARE(IsCONVProgramFile(file), conv);
-    QCOMPARE(IsPartProgramFile(file), part);
+        QVERIFY(TestUtils::WriteFile(Part(file), content));
+    if (!companion.isNull())
+        QVERIFY(TestUtils::WriteFile(Part(u"BRACKET.CNV"_s), companion));
+    const QFileInfo info(Part(file));
+    const auto bit = [](bool value) { return value ? QLatin1Char('1') : QLatin1Char('0'); };
+    QTEST(QString(bit(IsNCProgramText(info)) + bit(IsCONVProgramFile(info)) + bit(IsPartProgramFile(info))),
+          "expected");
 }
 
-void tst_PartPrograms::folderIsNoProgram()
+void tst_PartPrograms::readsOnlyWhatItNeeds()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString folder = TestUtils::MakeDir(dir.filePath(QStringLiteral("G1.CNV")));
-    QVERIFY(!IsPartProgramFile(QFileInfo(folder)));
-    QVERIFY(!IsNCProgramText(QFileInfo()));
-}
-
-void tst_PartPrograms::fifoIsNoProgramAndDoesNotBlock()
-{
+    QVERIFY(!IsPartProgramFile(QFileInfo(TestUtils::MakeDir(Part(u"G1.CNV"_s)))));
 #ifdef Q_OS_UNIX
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     // Opened for reading without a writer, a FIFO would block the scan for ever.
-    const QString fifo = dir.filePath(QStringLiteral("PIPE"));
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QVERIFY(!IsPartProgramFile(QFileInfo(fifo)));
-    QVERIFY(!IsCONVProgramFile(QFileInfo(fifo + QLatin1String(".CNV"))));
-#else
-    QSKIP("FIFOs are a Unix matter");
+    QCOMPARE(::mkfifo(QFile::encodeName(Part(u"PIPE.CNV"_s)).constData(), 0600), 0);
+    QVERIFY(!IsPartProgramFile(QFileInfo(Part(u"PIPE.CNV"_s))));
 #endif
+    if (BytesRead() < 0)
+        QSKIP("the kernel does not count bytes read");
+    QVERIFY(TestUtils::WriteFile(Part(u"LONG.NC"_s), "%\nO2000 (LONG)\nG90 G54\n" + QByteArray(8 << 20, 'X')));
+    QVERIFY(TestUtils::WriteFile(Part(u"LONG.CNV"_s), "N1\nN2\n" + QByteArray(8 << 20, 'F')));
+    QVERIFY(TestUtils::WriteFile(Part(u"NOTES.TXT"_s), QByteArray(1 << 20, 'N')));
+
+    qint64 before = BytesRead();
+    QVERIFY(IsNCProgramText(QFileInfo(Part(u"LONG.NC"_s))));
+    QVERIFY(IsPartProgramFile(QFileInfo(Part(u"LONG.CNV"_s))));
+    QVERIFY(BytesRead() - before < 128 * 1024);
+    // The conversational test does not open a file without the ".CNV" suffix.
+    before = BytesRead();
+    QVERIFY(!IsCONVProgramFile(QFileInfo(Part(u"NOTES.TXT"_s))));
+    QVERIFY(BytesRead() - before < 1024);
 }
 
-void tst_PartPrograms::longLinesAcrossReads_data()
+void tst_PartPrograms::findPrograms_data()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("nc");
+    QTest::addColumn<QStringList>("files"); // "name=content" in the package; "link" leads out of it
+    QTest::addColumn<QString>("fields");    // the package's program fields, in the parts folder
+    const auto row = [](const char *tag, const QStringList &files, const char *fields) {
+        QTest::newRow(tag) << files << QString::fromLatin1(fields);
+    };
+    row("NC and conversational", {"BRACKET.NC=G1 X0\n", "BRACKET.CNV=N1\nN2\n", "OTHER.NC=G1\n"},
+        "BRACKET.NC|BRACKET.CNV");
+    row("names in lower case", {"bracket.nc=G1 X0\n", "bracket.cnv=N1\nN2\n"}, "bracket.nc|bracket.cnv");
+    row("conversational only, holding G-code", {"BRACKET.CNV=G1 X0\n"}, "|BRACKET.CNV");
+    row("note that is no program", {"BRACKET.TXT=Clamp on the left.\n"}, "|");
+    row("link leading out of the package", {"BRACKET.NC=link"}, "|");
+}
 
-    // The first read is a few KiB: words split between two reads must still be seen.
-    for (int offset : {4090, 4094, 4095, 4096, 65530}) {
-        QTest::addRow("G word at %d", offset) << (QByteArray(offset, 'X') + "G12 Y0\n") << true;
-        QTest::addRow("marker at %d", offset) << (QByteArray(offset, 'X') + "(OVT Tutorial)\n") << true;
-        QTest::addRow("digits after %d", offset) << (QByteArray(offset, 'X') + "G" + QByteArray(20, '9')) << false;
+void tst_PartPrograms::findPrograms()
+{
+    QFETCH(QStringList, files);
+    const QString outside = dir->filePath(u"outside.nc"_s);
+    QVERIFY(TestUtils::WriteFile(outside, TestUtils::MillingProgram(u"OUTSIDE"_s)));
+    for (const QString &file : files) {
+        const QString name = file.section(QLatin1Char('='), 0, 0), content = file.section(QLatin1Char('='), 1);
+        if (content == QLatin1String("link"))
+            QVERIFY(QFile::link(outside, Copy(name)));
+        else
+            QVERIFY(TestUtils::WriteFile(Copy(name), content.toUtf8()));
     }
-    QTest::newRow("long line, decisive word at its end") << (QByteArray(300000, 'X') + " M6\n") << true;
-    QTest::newRow("long line without words, then G-code") << (QByteArray(300000, '#') + "\nG1\n") << true;
+    // Built from its identifier, the package decodes the parts folder without regard to case.
+    const auto package = Access::FromUID(uid, folder);
+    QTEST(Access::Fields(*package).remove(parts + QLatin1Char('/')), "fields");
+    // It belongs to its parts folder whichever program it has, or none.
+    QVERIFY(Access::FromParts(*package, parts));
+    QVERIFY(!Access::FromParts(*package, packages));
 }
 
-void tst_PartPrograms::longLinesAcrossReads()
+void tst_PartPrograms::programsFromManifest()
 {
-    QFETCH(QByteArray, content);
-    QFETCH(bool, nc);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = dir.filePath(QStringLiteral("LONG.NC"));
-    QVERIFY(TestUtils::WriteFile(path, content));
-    QCOMPARE(IsNCProgramText(QFileInfo(path)), nc);
+    const QByteArray text("%\r\nO1000 (BRACKET)\r\nG90 G54\r\nM30\r\n");
+    QVERIFY(TestUtils::WriteFile(Part(u"BRACKET.NC"_s), text) && TestUtils::WriteFile(Copy(u"BRACKET.NC"_s), text));
+    QVERIFY(TestUtils::WriteFile(Copy(u"BRACKET.CNV"_s), TestUtils::ConversationalProgram()));
+    QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<NCProgram>BRACKET.NC</NCProgram>")));
+    const auto package = Access::FromUID(uid, folder);
+    // The answers come from the manifest, not from the folder: the folder holds both.
+    QVERIFY(package->HasNCProgram());
+    QVERIFY(!package->HasCONVProgram());
+    const QStringList lines = package->GetPgmLines(3, NCProgram);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.join(QString()), QString::fromLatin1(text.left(text.indexOf("M30"))));
+    QVERIFY(package->GetPgmLines(3, Image).isEmpty());
+    QCOMPARE(package->GetPgmFileInfo(NCProgram).absoluteFilePath(), Part(u"BRACKET.NC"_s));
+    QVERIFY(QFile::remove(Part(u"BRACKET.NC"_s)));
+    QVERIFY(package->GetPgmFileInfo(NCProgram).filePath().isEmpty());
 }
 
-void tst_PartPrograms::qualifyingProgramIsNotReadToTheEnd()
+void tst_PartPrograms::registryStartUp()
 {
-    if (BytesReadSoFar() < 0)
-        QSKIP("the kernel does not count bytes read");
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    // The scan brings a copy up to date, and lists a conversational-only package under its
+    // parts folder.
+    const QString part = Part(u"BRACKET.CNV"_s), copy = Copy(u"BRACKET.CNV"_s);
+    QVERIFY(TestUtils::WriteFile(part, TestUtils::ConversationalProgram()) && TestUtils::SetModTime(part, kTime));
+    QVERIFY(TestUtils::WriteFile(copy, "N1\nN2\n") && TestUtils::SetModTime(copy, kTime.addDays(1)));
+    QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<ConvProgram>BRACKET.CNV</ConvProgram>")));
 
-    QByteArray program = "%\nO2000 (LONG)\nG90 G54\n";
-    const QByteArray block = "X10.123 Y20.456 Z-1.5 F300\n";
-    while (program.size() < 8 * 1024 * 1024)
-        program += block;
-    const QString nc = dir.filePath(QStringLiteral("LONG.NC"));
-    QVERIFY(TestUtils::WriteFile(nc, program));
-
-    QByteArray conv = "N1\nN2\n";
-    while (conv.size() < 8 * 1024 * 1024)
-        conv += "FACE X0 Y0 W100 L50 D1\n";
-    const QString cnv = dir.filePath(QStringLiteral("LONG.CNV"));
-    QVERIFY(TestUtils::WriteFile(cnv, conv));
-
-    qint64 before = BytesReadSoFar();
-    QVERIFY(IsNCProgramText(QFileInfo(nc)));
-    qint64 read = BytesReadSoFar() - before;
-    QVERIFY2(read < 64 * 1024, qPrintable(QString::number(read)));
-
-    before = BytesReadSoFar();
-    QVERIFY(IsPartProgramFile(QFileInfo(cnv)));
-    read = BytesReadSoFar() - before;
-    QVERIFY2(read < 64 * 1024, qPrintable(QString::number(read)));
+    cPackageManager registry{QDir(packages)};
+    QCOMPARE(TestUtils::ReadFile(copy), TestUtils::ConversationalProgram());
+    QCOMPARE(QFileInfo(copy).lastModified().toUTC(), kTime); // a copy keeps its source's time
+    QCOMPARE(registry.GetListOfPackages(parts, cPackageManager::eConvProgram).size(), 1);
+    QCOMPARE(registry.GetListOfPackages(parts, cPackageManager::eNCProgramOnly).size(), 0);
 }
 
-void tst_PartPrograms::conversationalTestDoesNotOpenOtherFiles()
+void tst_PartPrograms::synchronize_data()
 {
-    if (BytesReadSoFar() < 0)
-        QSKIP("the kernel does not count bytes read");
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString note = dir.filePath(QStringLiteral("NOTES.TXT"));
-    QVERIFY(TestUtils::WriteFile(note, QByteArray(1024 * 1024, 'N')));
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("before"); // P: parts file, C: package copy
+    QTest::addColumn<int>("copyAge");    // seconds, relative to the parts program
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("after"); // parts side and package side: P, C or - for none
+    const auto row = [](const char *tag, const char *file, const char *before, int age, int priority, bool result,
+                        const char *after) {
+        QTest::newRow(tag) << QString::fromLatin1(file) << QString::fromLatin1(before) << age << priority << result
+                           << QString::fromLatin1(after);
+    };
+    const int parts = cPackage::PartsFilePriority, package = cPackage::PackageFilePriority;
+    row("parts wins over a newer copy", "BRACKET.NC", "PC", 3600, parts, true, "PP");
+    row("equal times copy nothing", "BRACKET.NC", "PC", 0, parts, true, "PC");
+    row("parts file gone, copy stays", "BRACKET.NC", "C", 0, parts, true, "-C");
+    row("package never overwrites parts", "BRACKET.NC", "PC", 3600, package, false, "PC");
+    row("package restores parts file", "BRACKET.NC", "C", 0, package, true, "CC");
+    // Only the conversational pair moves, both ways.
+    row("conversational only to the package", "BRACKET.CNV", "P", 0, parts, true, "PP");
+    row("conversational only back", "BRACKET.CNV", "C", 0, package, true, "CC");
+}
 
-    // The counter also sees the reads of /proc/self/io; opening the note would add at
-    // least a first read of some KiB.
-    const qint64 before = BytesReadSoFar();
-    QVERIFY(!IsCONVProgramFile(QFileInfo(note)));
-    const qint64 read = BytesReadSoFar() - before;
-    QVERIFY2(read < 1024, qPrintable(QString::number(read)));
+void tst_PartPrograms::synchronize()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, before);
+    QFETCH(int, copyAge);
+    QFETCH(int, priority);
+    const QString part = Part(file), copy = Copy(file);
+    QVERIFY(TestUtils::WriteFile(part, "G1 (PARTS)\n") && TestUtils::SetModTime(part, kTime));
+    const auto package = Access::FromProgram(QFileInfo(folder), QFileInfo(part));
+    QMutexLocker locker(&Access::Lock(*package));
+    if (!before.contains(QLatin1Char('P')))
+        QVERIFY(QFile::remove(part));
+    if (before.contains(QLatin1Char('C')))
+        QVERIFY(TestUtils::WriteFile(copy, "G1 (COPY1)\n") && TestUtils::SetModTime(copy, kTime.addSecs(copyAge)));
+
+    QTEST(Access::Sync(*package, priority), "result");
+    const auto side = [](const QString &path) -> QChar {
+        return QLatin1Char(QFileInfo::exists(path) ? TestUtils::ReadFile(path).at(4) : '-');
+    };
+    QTEST(QString(side(part) + side(copy)), "after");
+    // Nothing else appears on either side: no companion, no temporary file.
+    QCOMPARE(Ls(folder).size() + Ls(parts).size(), qsizetype(QFileInfo::exists(part) + QFileInfo::exists(copy)));
+    // A second pass copies nothing.
+    const Platform::FileStamp partStamp = Platform::StampOf(part), copyStamp = Platform::StampOf(copy);
+    Access::Sync(*package, priority);
+    QVERIFY(Platform::StampOf(part) == partStamp && Platform::StampOf(copy) == copyStamp);
 }
 
 QTEST_GUILESS_MAIN(tst_PartPrograms)
