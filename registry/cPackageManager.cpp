@@ -55,7 +55,9 @@ void cPackageManager::FindExistingPackages(const QDir &root)
         sharedMap->Insert(key, package);
         AddPackageToMaps(key);
         QMutexLocker locker(&package->Lock());
-        package->SearchForPartProgramsInPackageFolder();
+        // A tutorial package is never rewritten, at start-up no more than by a scan.
+        if (!package->IsTutorialPackage())
+            package->SearchForPartProgramsInPackageFolder();
     }
 }
 

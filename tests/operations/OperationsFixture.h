@@ -6,11 +6,8 @@
 #include "cPackageManager.h"
 #include "registry/PackageUID.h"
 
-#include <QColor>
-#include <QDir>
-#include <QFileInfo>
+#include <QDirIterator>
 #include <QImage>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,102 +16,76 @@
 
 struct cPackageTestAccess
 {
-    // A package for an existing folder whose identifier names no real parts folder.
-    static std::unique_ptr<cPackage> MakePackage(const QString &uid, const QString &folder)
-    {
-        return std::unique_ptr<cPackage>(new cPackage(uid, QDir(folder), QDir(QString())));
-    }
-    static QDir PackageDir(const cPackage &package) { return package.GetPackageDir(); }
     static QFileInfo PartNC(const cPackage &package) { return package.GetPartNCProgram(); }
-    static QFileInfo PartCONV(const cPackage &package) { return package.GetPartCONVProgram(); }
     static eMetadataType Kind(const cManifestItem *entry) { return entry->GetMetadataType(); }
-    static cPackage *Move(cPackage &package, const QString &uid) { return package.MovePackage(uid); }
-    static cPackage *Copy(cPackage &package, const QString &uid) { return package.CopyPackage(uid); }
-    static cSharedPackageMap *SharedMap(const cPackageManager &registry) { return registry.sharedMap; }
     static bool Scan(cPackageManager &registry, const QStringList &partsFolders)
     {
         QSignalSpy done(&registry, &cPackageManager::PackageScanCompleted);
-        if (!registry.DoBackgroundScanForPackageUpdates(partsFolders))
-            return false;
-        return done.wait(60000);
+        return registry.DoBackgroundScanForPackageUpdates(partsFolders) && done.wait(60000);
     }
 };
 
 namespace OperationsTest {
+using namespace TestUtils;
 
 // A packages root and a parts folder in one temporary folder.
 struct Workspace
 {
     QTemporaryDir dir;
-    QString root;
-    QString parts;
+    QString root = MakeDir(dir.path() + QLatin1String("/packages"));
+    QString parts = MakeDir(dir.path() + QLatin1String("/parts/Mill"));
 
-    Workspace()
+    QString Path(const QString &relative) const { return dir.path() + u'/' + relative; }
+    QString WriteProgram(const QString &name) const // into the parts folder; its path
     {
-        root = TestUtils::MakeDir(dir.path() + QLatin1String("/packages"));
-        parts = TestUtils::MakeDir(dir.path() + QLatin1String("/parts/Mill"));
+        WriteFile(parts + u'/' + name, MillingProgram(QFileInfo(name).completeBaseName()));
+        return parts + u'/' + name;
     }
-    bool IsValid() const { return dir.isValid(); }
-
-    QString Path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
-
-    // Writes a milling program into `folder` (the parts folder by default); its path.
-    QString WriteProgram(const QString &fileName, const QString &folder = QString()) const
-    {
-        const QString path = (folder.isEmpty() ? parts : folder) + QLatin1Char('/') + fileName;
-        TestUtils::WriteFile(path, TestUtils::MillingProgram(QFileInfo(fileName).completeBaseName()));
-        return path;
-    }
-    QString WriteConversational(const QString &fileName, const QString &folder = QString()) const
-    {
-        const QString path = (folder.isEmpty() ? parts : folder) + QLatin1Char('/') + fileName;
-        TestUtils::WriteFile(path, TestUtils::ConversationalProgram());
-        return path;
-    }
-
     QString Uid(const QString &programPath) const { return PackageUID::ForProgramFile(QFileInfo(programPath)); }
-    QString PackageFolder(const QString &uid) const { return root + QLatin1Char('/') + uid + QLatin1String(".pkg"); }
+    QString PackageFolder(const QString &uid) const { return root + u'/' + uid + QLatin1String(".pkg"); }
 };
 
-// A JPEG picture of the given size with a diagonal, so that a thumbnail has content.
+// Records the registry's signals as "+UID" and "-UID", in order.
+struct SignalLog
+{
+    QStringList events;
+    explicit SignalLog(cPackageManager &registry)
+    {
+        QObject::connect(&registry, &cPackageManager::PackageAdded, &registry,
+                         [this](const tPackageUID &uid) { events << u'+' + uid; });
+        QObject::connect(&registry, &cPackageManager::PackageDeleted, &registry,
+                         [this](const tPackageUID &uid) { events << u'-' + uid; });
+    }
+};
+
 inline bool WriteImage(const QString &path, int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(40, 90, 160));
-    for (int i = 0; i < qMin(width, height); ++i)
-        image.setPixel(i, i, qRgb(250, 250, 250));
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return image.save(path, "JPEG");
+    image.fill(Qt::darkBlue);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && image.save(path, "JPEG");
 }
 
-// Sorted names of the plain files of a folder.
-inline QStringList FileNames(const QString &folder)
+// Every file below a folder with its bytes, to show that nothing was touched.
+inline QMap<QString, QByteArray> Snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, ReadFile(path));
+    }
+    return files;
+}
+
+inline QStringList FileNames(const QString &folder) // sorted
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-inline QString ReadText(const QString &path)
-{
-    return QString::fromUtf8(TestUtils::ReadFile(path));
-}
-
 // Whether "manifest.xml" lists a file of that name (as element text).
-inline bool ManifestLists(const QString &packageFolder, const QString &fileName)
+inline bool ManifestLists(const QString &folder, const QString &fileName)
 {
-    const QString xml = ReadText(packageFolder + QLatin1String("/manifest.xml"));
-    return xml.contains(QLatin1Char('>') + fileName + QLatin1Char('<'));
-}
-
-// The entries of a package whose file has the given name.
-inline QList<cManifestItem *> EntriesNamed(const cPackage &package, const QString &fileName)
-{
-    QList<cManifestItem *> found;
-    const QList<cManifestItem *> all = package.GetManifestItems(Unknown);
-    for (cManifestItem *entry : all) {
-        if (entry->GetFileNameString() == fileName)
-            found.append(entry);
-    }
-    return found;
+    return ReadFile(folder + QLatin1String("/manifest.xml")).contains(QByteArray('>' + fileName.toUtf8() + '<'));
 }
 
 } // namespace OperationsTest
