@@ -43,7 +43,7 @@ protected:
     // False until a size was read from "manifest.xml" or computed by a write.
     bool HasKnownPackageSize() const { return sizeKnown; }
     QString GetName() const { return name; }
-    QFileInfo GetManifestFileInfo() const { return QFileInfo(manifestFilePath); }
+    QFileInfo GetManifestFileInfo() const { return QFileInfo(ManifestFilePath()); }
 
 private:
     bool DeleteManifestItem(cManifestItem *item);
@@ -57,6 +57,18 @@ private:
     // Adds the entries that the other manifests sharing this one's entries list.
     void CollectListedElsewhere(QSet<const cManifestItem *> &listed) const;
 
+    // "manifest.xml" as this manifest last read or wrote it, so that a file that did not
+    // change is neither parsed again nor compared byte for byte at every scan.
+    bool RefreshFromManifestFile();
+    // Makes the manifest and its entries hold `path` (equal to their folder) as one string.
+    void ShareFolderPath(const QString &path);
+    quint64 StateFingerprint() const;
+    bool StateReadsBackAsIs() const;
+    bool SharesEntries() const;
+    void RememberFileSync(qint64 size, qint64 modified, qint64 changed, quint64 identity, bool fileHoldsState,
+                          bool readingGivesState);
+    void ForgetFileSync();
+
     cManifestItem *FirstOfKind(eMetadataType type) const;
     cManifestItem *AddItemForFile(const QFileInfo &file, const QString &author, const QString &comment);
     QByteArray SerializeManifest() const;
@@ -66,9 +78,23 @@ private:
     unsigned int packageLimit = 0;
     bool sizeKnown = false;
     QString name;
-    QString manifestFilePath; // absolute path of "manifest.xml"
+    // The file is folderPath + "/" + manifestFileName: the folder's text is shared with the
+    // package and the entries, and the usual name is static text, so no path is held twice.
+    QString ManifestFilePath() const;
+    QString manifestFileName; // "manifest.xml"; empty when the manifest has no file
     QString folderPath;       // its folder, shared with every entry
     QList<cManifestItem *> entries;
+
+    // The file's stamp and the state's fingerprint at the last read or write; fileHoldsState:
+    // the file holds SerializeManifest() of that state; readingGivesState: reading the file
+    // gives that state back (apart from the entries' times and sizes, taken from the folder).
+    qint64 syncedSize = -1;
+    qint64 syncedModified = 0;
+    qint64 syncedChanged = 0;
+    quint64 syncedIdentity = 0;
+    quint64 syncedFingerprint = 0;
+    bool syncedFileHoldsState = false;
+    bool syncedReadingGivesState = false;
 
     // The manifests that share entries with this one; made on the first copy only, so a
     // manifest that is never copied carries no pool.

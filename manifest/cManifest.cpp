@@ -14,6 +14,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcManifest, "packagemanager.manifest", QtWarningMsg)
@@ -37,6 +38,12 @@ QString ManifestFileName()
     return QStringLiteral("manifest.xml");
 }
 
+// The usual name as the one static text, not a copy per manifest.
+QString SharedFileName(const QString &fileName)
+{
+    return fileName == ManifestFileName() ? ManifestFileName() : fileName;
+}
+
 // "package_size" and "package_limit": a decimal that fits a signed 32-bit integer; anything
 // else, a negative number included, reads as 0.
 unsigned int ReadSize(QStringView text)
@@ -45,6 +52,46 @@ unsigned int ReadSize(QStringView text)
     const int value = text.toInt(&ok, 10);
     return (ok && value > 0) ? static_cast<unsigned int>(value) : 0u;
 }
+
+// A text that "manifest.xml" carries and gives back unchanged: only characters that XML
+// keeps as they are (no control characters, whose line ends a reader would normalise).
+bool ReadsBackAsIs(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < 0x20)
+            return false;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate() || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF)
+            return false;
+    }
+    return true;
+}
+
+// Order-dependent 64-bit mixing of the state's parts (splitmix64 finaliser per step).
+class Fingerprint
+{
+public:
+    void Add(quint64 value)
+    {
+        state ^= value + 0x9E3779B97F4A7C15ull + (state << 6) + (state >> 2);
+        state = (state ^ (state >> 30)) * 0xBF58476D1CE4E5B9ull;
+        state = (state ^ (state >> 27)) * 0x94D049BB133111EBull;
+        state ^= state >> 31;
+    }
+    void Add(const QString &text)
+    {
+        Add(quint64(text.size()));
+        Add(quint64(qHash(text, size_t(0x6A09E667F3BCC909ull))));
+    }
+    quint64 Value() const { return state; }
+
+private:
+    quint64 state = 0x243F6A8885A308D3ull;
+};
 
 bool IsXmlChar(char32_t c)
 {
@@ -93,10 +140,11 @@ QString PlainNameOrEmpty(QStringView text)
 } // namespace
 
 cManifest::cManifest(const QString &packageName, const QFileInfo &manifestFile)
-    : name(packageName), manifestFilePath(manifestFile.absoluteFilePath()), folderPath(manifestFile.absolutePath())
+    : name(packageName), manifestFileName(SharedFileName(manifestFile.fileName())),
+      folderPath(manifestFile.absolutePath())
 {
     if (manifestFile.filePath().isEmpty()) {
-        manifestFilePath.clear();
+        manifestFileName.clear();
         folderPath.clear();
     }
     (void)ImportFromManifestFile(packageName);
@@ -104,7 +152,7 @@ cManifest::cManifest(const QString &packageName, const QFileInfo &manifestFile)
 
 cManifest::cManifest(const cManifest &other)
     : packageSize(other.packageSize), packageLimit(other.packageLimit), sizeKnown(other.sizeKnown), name(other.name),
-      manifestFilePath(other.manifestFilePath), folderPath(other.folderPath), entries(other.entries)
+      manifestFileName(other.manifestFileName), folderPath(other.folderPath), entries(other.entries)
 {
     if (!other.pool) {
         other.pool = std::make_shared<EntryPool>();
@@ -137,8 +185,9 @@ cManifest &cManifest::operator=(const cManifest &other)
     packageLimit = other.packageLimit;
     sizeKnown = other.sizeKnown;
     name = other.name;
-    manifestFilePath = other.manifestFilePath;
+    manifestFileName = other.manifestFileName;
     folderPath = other.folderPath;
+    ForgetFileSync();
     return *this;
 }
 
@@ -193,15 +242,19 @@ void cManifest::ReclaimDropped(const QList<cManifestItem *> &dropped)
 
 bool cManifest::ImportFromManifestFile(const QString &newName)
 {
-    if (manifestFilePath.isEmpty())
+    if (manifestFileName.isEmpty())
         return true;
+    const QString manifestFilePath = ManifestFilePath();
     // A linked "manifest.xml" could lead out of the package folder: it is not read.
     const QFileInfo info(manifestFilePath);
     if (info.isSymLink())
         return true;
+    // Taken before reading: a change made while the file is read shows at the next look.
+    const Platform::FileStamp stampBeforeRead = Platform::StampOf(manifestFilePath);
     QFile file(manifestFilePath);
     if (!file.open(QIODevice::ReadOnly))
         return true;
+    QString nameInFile;
     // The reader holds a text token whole, so a damaged file of runaway size is not read; the
     // next save replaces it.
     if (file.size() > MaxManifestBytes) {
@@ -244,6 +297,7 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                 for (const QXmlStreamAttribute &attribute : attributes) {
                     const QStringView key = attribute.name();
                     if (key == u"package_name") {
+                        nameInFile = attribute.value().toString();
                         if (name.isEmpty())
                             name = attribute.value().toString();
                     } else if (key == u"package_size") {
@@ -262,6 +316,7 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                 if (plain) {
                     parsed.folderPath = folderPath;
                     parsed.fileName = text;
+                    parsed.fileName.squeeze(); // the reader leaves room to grow
                     const QFileInfo file(folderPath + QLatin1Char('/') + text);
                     parsed.modTime = ManifestFileFacts::ModTimeUtc(file);
                     parsed.fileSize = ManifestFileFacts::Size(file);
@@ -308,6 +363,13 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
     ReclaimDropped(previous);
     if (name.isEmpty())
         name = previousName;
+    // Thousands of manifests stay in memory: no room held for entries that never come.
+    entries.squeeze();
+    const bool readWhole = !xml.hasError() || xml.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+    // A second read under an empty name takes the file's name, or keeps this one.
+    const bool readingGivesState = readWhole && (newName.isEmpty() || nameInFile.isEmpty() || nameInFile == newName);
+    RememberFileSync(stampBeforeRead.size, stampBeforeRead.modified, stampBeforeRead.changed, stampBeforeRead.identity,
+                     false, readingGivesState);
     if (xml.hasError() && xml.error() != QXmlStreamReader::PrematureEndOfDocumentError) {
         qCInfo(lcManifest) << "cannot read" << manifestFilePath << ":" << xml.errorString();
         return false;
@@ -319,8 +381,19 @@ bool cManifest::ExportToManifestFile()
 {
     calculatePackageSize();
     OrganizeManifestOrder();
-    if (manifestFilePath.isEmpty())
+    if (manifestFileName.isEmpty())
         return false;
+    const QString manifestFilePath = ManifestFilePath();
+
+    // Neither this state nor the file changed since the file was written from it (or found
+    // to hold it already): nothing to serialize, compare or write.
+    const quint64 fingerprint = StateFingerprint();
+    if (syncedFileHoldsState && fingerprint == syncedFingerprint) {
+        const Platform::FileStamp stamp = Platform::StampOf(manifestFilePath);
+        if (stamp.IsValid() && stamp.size == syncedSize && stamp.modified == syncedModified &&
+            stamp.changed == syncedChanged && stamp.identity == syncedIdentity)
+            return true;
+    }
 
     const QByteArray bytes = SerializeManifest();
     // Writing through a link would change a file outside the package folder: replace the
@@ -329,9 +402,13 @@ bool cManifest::ExportToManifestFile()
     if (info.isSymLink())
         QFile::remove(manifestFilePath);
     if (!Platform::WriteFileAtomically(manifestFilePath, bytes)) {
+        ForgetFileSync();
         qCWarning(lcManifest) << "cannot write" << manifestFilePath;
         return false;
     }
+    const Platform::FileStamp stamp = Platform::StampOf(manifestFilePath);
+    RememberFileSync(stamp.size, stamp.modified, stamp.changed, stamp.identity, true, StateReadsBackAsIs());
+    syncedFingerprint = fingerprint;
     return true;
 }
 
@@ -374,8 +451,9 @@ QByteArray cManifest::SerializeManifest() const
 
 void cManifest::RelabelManifest(const QString &newName, const QFileInfo &manifestFile)
 {
+    ForgetFileSync();
     name = newName;
-    manifestFilePath = manifestFile.absoluteFilePath();
+    manifestFileName = SharedFileName(manifestFile.fileName());
     folderPath = manifestFile.absolutePath();
     // The entries' files live in the package folder, which has just moved with the manifest.
     for (cManifestItem *item : std::as_const(entries))
@@ -626,4 +704,106 @@ void cManifest::OrganizeManifestOrder()
     const QList<cManifestItem *> previous = entries;
     entries = ordered;
     ReclaimDropped(previous);
+}
+
+bool cManifest::RefreshFromManifestFile()
+{
+    // Reading the unchanged file would give back this very state: keep it. The caller takes
+    // the entries' times and sizes from the folder afterwards, as it would after a read.
+    if (syncedReadingGivesState && !SharesEntries() && StateFingerprint() == syncedFingerprint) {
+        const Platform::FileStamp stamp = Platform::StampOf(ManifestFilePath());
+        if (stamp.IsValid() && stamp.size == syncedSize && stamp.modified == syncedModified &&
+            stamp.changed == syncedChanged && stamp.identity == syncedIdentity)
+            return true;
+    }
+    return ImportFromManifestFile(QString());
+}
+
+quint64 cManifest::StateFingerprint() const
+{
+    Fingerprint print;
+    print.Add(name);
+    print.Add(quint64(packageSize) << 32 | packageLimit);
+    print.Add(quint64(sizeKnown) << 32 | quint64(entries.size()));
+    for (const cManifestItem *item : entries) {
+        print.Add(quint64(quintptr(item)));
+        print.Add(quint64(item->kind) | quint64(item->hidden) << 8 | quint64(item->readOnly) << 9 |
+                  quint64(item->modTime.isValid()) << 10 | quint64(item->folderPath == folderPath) << 11);
+        print.Add(quint64(item->modTime.isValid() ? item->modTime.toMSecsSinceEpoch() : 0));
+        print.Add(item->fileName);
+        print.Add(item->preview);
+        print.Add(item->author);
+        print.Add(item->comment);
+    }
+    return print.Value();
+}
+
+bool cManifest::StateReadsBackAsIs() const
+{
+    // What a read of SerializeManifest() restores: a name and sizes the file format keeps,
+    // entries of a known kind in this folder with plain names and texts that survive XML.
+    // Placeholders are written without attributes, so only default ones come back as they are.
+    const unsigned int maxReadable = unsigned(std::numeric_limits<int>::max());
+    if (!sizeKnown || packageSize > maxReadable || packageLimit > maxReadable || !ReadsBackAsIs(name))
+        return false;
+    for (const cManifestItem *item : entries) {
+        if (item->kind < Overview || item->kind >= Unknown || item->folderPath != folderPath)
+            return false;
+        if (item->fileName.isEmpty()) {
+            if (!item->preview.isEmpty() || !item->author.isEmpty() || !item->comment.isEmpty() || !item->hidden ||
+                !item->readOnly || item->modTime.isValid() || item->fileSize != 0)
+                return false;
+            continue;
+        }
+        if (!Platform::IsPlainFileName(item->fileName) || !ReadsBackAsIs(item->fileName) ||
+            !ReadsBackAsIs(item->author) || !ReadsBackAsIs(item->comment) || !ReadsBackAsIs(item->preview) ||
+            (!item->preview.isEmpty() && !Platform::IsPlainFileName(item->preview)))
+            return false;
+    }
+    return true;
+}
+
+bool cManifest::SharesEntries() const
+{
+    return pool && pool->members.size() > 1;
+}
+
+void cManifest::RememberFileSync(qint64 size, qint64 modified, qint64 changed, quint64 identity, bool fileHoldsState,
+                                 bool readingGivesState)
+{
+    syncedSize = size;
+    syncedModified = modified;
+    syncedChanged = changed;
+    syncedIdentity = identity;
+    syncedFingerprint = StateFingerprint();
+    const bool known = size >= 0;
+    syncedFileHoldsState = known && fileHoldsState;
+    syncedReadingGivesState = known && readingGivesState;
+}
+
+void cManifest::ForgetFileSync()
+{
+    syncedSize = -1;
+    syncedFileHoldsState = false;
+    syncedReadingGivesState = false;
+}
+
+void cManifest::ShareFolderPath(const QString &path)
+{
+    if (path != folderPath)
+        return;
+    folderPath = path;
+    for (cManifestItem *item : std::as_const(entries)) {
+        if (item->folderPath == path)
+            item->folderPath = path;
+    }
+}
+
+QString cManifest::ManifestFilePath() const
+{
+    if (manifestFileName.isEmpty())
+        return QString();
+    if (folderPath.endsWith(QLatin1Char('/')))
+        return folderPath + manifestFileName;
+    return folderPath + QLatin1Char('/') + manifestFileName;
 }

@@ -48,7 +48,7 @@ ffmpegInterface::~ffmpegInterface()
 QStringList ffmpegInterface::VideoThumbnailCommands(const QFileInfo &video, const QFileInfo &thumbnail,
                                                     const QString &tempFolderPath)
 {
-    const QString folder = tempFolderPath;
+    const QString &folder = tempFolderPath;
     const QString videoName = video.fileName();
     const QString base = thumbnail.baseName();
     // ffmpeg reads "%" in a picture-sequence name as a pattern; "%%" is a literal one.

@@ -1,9 +1,30 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "package/cPackagePrograms_p.h"
 #include "platform/PlatformFiles.h"
 
+#include <QMutex>
 #include <QMutexLocker>
+
+namespace {
+
+// The generator keeps no state, so one serves every package: a QObject for each of
+// thousands of packages would cost more memory than all their other fields.
+std::shared_ptr<MetadataGenerator> SharedMetadataGenerator()
+{
+    static QBasicMutex mutex;
+    static std::weak_ptr<MetadataGenerator> shared;
+    QMutexLocker locker(&mutex);
+    std::shared_ptr<MetadataGenerator> generator = shared.lock();
+    if (!generator) {
+        generator = std::make_shared<MetadataGenerator>();
+        shared = generator;
+    }
+    return generator;
+}
+
+} // namespace
 
 cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
     : lock(std::make_shared<std::recursive_mutex>())
@@ -49,17 +70,32 @@ cPackage::~cPackage() = default;
 void cPackage::CreateManifestAndGenerator()
 {
     manifest.reset(new cManifest(packageName, GetManifestFile()));
-    metadataGenerator = std::make_shared<MetadataGenerator>();
+    // One copy of the folder's path for the package, its manifest and the entries.
+    manifest->ShareFolderPath(packageDirPath);
+    metadataGenerator = SharedMetadataGenerator();
 }
 
 void cPackage::FindPartProgramsIn(const QDir &partsFolder)
 {
     const QDir packageFolder(packageDirPath);
     const QString folder = partsFolder.absolutePath() + QLatin1Char('/');
-    const QFileInfo ncCopy = FindNCProgram(packageFolder);
+    // Both copies from one listing of the package folder.
+    QFileInfo ncCopy;
+    QFileInfo convCopy;
+    PackagePrograms::FindProgramCopies(packageFolder, packageName, packageDirPath, &ncCopy, &convCopy);
     partNCProgramPath = ncCopy.fileName().isEmpty() ? QString() : folder + ncCopy.fileName();
-    const QFileInfo convCopy = FindCONVProgram(packageFolder);
     partCONVProgramPath = convCopy.fileName().isEmpty() ? QString() : folder + convCopy.fileName();
+
+    // A copy can be missing (a crash while it was being replaced, a copy deleted by hand):
+    // the package still belongs to the program of its name in the parts folder, which the
+    // next scan copies again, rather than being taken for an orphan and deleted.
+    if (partNCProgramPath.isEmpty())
+        partNCProgramPath = FindNCProgram(partsFolder).absoluteFilePath();
+    if (partCONVProgramPath.isEmpty())
+        partCONVProgramPath = FindCONVProgram(partsFolder).absoluteFilePath();
+    // Appending leaves room to grow; thousands of packages keep these for good.
+    partNCProgramPath.squeeze();
+    partCONVProgramPath.squeeze();
 }
 
 QString cPackage::GetNameFromUID(const QString &uid)

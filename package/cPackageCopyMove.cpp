@@ -115,12 +115,27 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
 
     const QString oldName = packageName;
     const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
+    QList<QPair<QString, QString>> renamedFiles;
+    bool complete = true;
     for (const QString &file : files) {
         const QString renamed = RenamedFixedFile(file, oldName, newName);
         if (renamed.isEmpty() || renamed.compare(file, Qt::CaseInsensitive) == 0)
             continue;
-        if (!QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed))
-            qCWarning(lcPackageCopyMove) << "could not rename" << file << "to" << renamed;
+        if (QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed)) {
+            renamedFiles.append({file, renamed});
+            continue;
+        }
+        qCWarning(lcPackageCopyMove) << "could not rename" << file << "to" << renamed;
+        complete = false;
+        break;
+    }
+    if (!complete) {
+        // Half a move would leave the program under its old name, which the next scan takes
+        // for no program at all: everything goes back where it was.
+        for (auto it = renamedFiles.crbegin(); it != renamedFiles.crend(); ++it)
+            QFile::rename(newFolder + QLatin1Char('/') + it->second, newFolder + QLatin1Char('/') + it->first);
+        QDir().rename(newFolder, oldFolder);
+        return this;
     }
 
     packageUID = newPackageUID;
@@ -158,9 +173,15 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
         qCWarning(lcPackageCopyMove) << "refused copy to" << newPackageUID;
         return nullptr;
     }
-    QDir().mkdir(newFolder);
+    const bool madeFolder = QDir().mkdir(newFolder);
     if (!QFileInfo(newFolder).isDir())
         return nullptr; // nothing could hold the copy
+    // A copy without its program would be dropped, folder and all, by the next scan: then
+    // the copy fails, and what it wrote goes again.
+    const QString ncProgram = FindNCProgram(QDir(sourceFolder)).fileName();
+    const QString convProgram = FindCONVProgram(QDir(sourceFolder)).fileName();
+    QStringList written;
+    bool programsCopied = true;
 
     // Plain files only: no subfolders, and no links that might lead out of the package.
     const QFileInfoList files = QDir(sourceFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
@@ -169,8 +190,20 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
         if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0)
             continue;
         const QString target = CopiedFileName(fileName, packageName, newName);
-        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target))
-            qCWarning(lcPackageCopyMove) << "could not copy" << fileName << "to" << newFolder;
+        if (Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target)) {
+            written << target;
+            continue;
+        }
+        qCWarning(lcPackageCopyMove) << "could not copy" << fileName << "to" << newFolder;
+        if (fileName == ncProgram || fileName == convProgram)
+            programsCopied = false;
+    }
+    if (!programsCopied) {
+        for (const QString &name : std::as_const(written))
+            QFile::remove(newFolder + QLatin1Char('/') + name);
+        if (madeFolder)
+            QDir().rmdir(newFolder);
+        return nullptr;
     }
 
     auto *copy = new cPackage(newPackageUID, QDir(newFolder), GetPartDirFromPackageUID(newPackageUID));

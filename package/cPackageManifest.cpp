@@ -28,8 +28,12 @@ bool cPackage::GenerateManifestFile()
 {
     if (!manifest)
         return false;
-    // An empty name lets the manifest keep the name recorded in its file.
-    (void)manifest->ImportFromManifestFile(QString());
+    (void)manifest->RefreshFromManifestFile();
+    // The package's own name, not one recorded in the file: a move interrupted before it
+    // saved the manifest leaves the old name there, against which the renamed program would
+    // not count as the package's, and the package would be deleted as an orphan.
+    if (manifest->GetName() != packageName)
+        manifest->RelabelManifest(packageName, GetManifestFile());
     (void)manifest->MatchManifestToFiles(GetPackageDir());
     manifest->VerifyMinimalManifestExists();
     return manifest->ExportToManifestFile();

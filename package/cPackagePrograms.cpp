@@ -29,7 +29,7 @@ void FindProgramsIn(const QDir &folder, const QString &programName, const QStrin
 {
     const QString folderPath = folder.absolutePath();
     const bool ownFolder = QDir::cleanPath(folderPath) == QDir::cleanPath(packageFolder);
-    const QStringList names = QDir(folderPath).entryList(QDir::Files, QDir::Unsorted);
+    const QStringList names = Platform::FilesIn(folderPath);
     bool ncFound = !nc;
     bool convFound = !conv;
     for (const QString &name : names) {

@@ -72,8 +72,11 @@ bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
             }
         }
 
-        // Any difference counts, not only a newer file: the priority alone decides.
-        if (PackagePrograms::SameModTime(partFacts.modifiedUtc, copyFacts.modifiedUtc))
+        // Any difference counts, not only a newer file: the priority alone decides. Two saves
+        // within one tick of the file system's clock share a time, so a size that differs
+        // counts as well.
+        if (PackagePrograms::SameModTime(partFacts.modifiedUtc, copyFacts.modifiedUtc) &&
+            partFacts.size == copyFacts.size)
             continue;
 
         if (priority == PartsFilePriority) {

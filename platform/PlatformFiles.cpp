@@ -244,9 +244,9 @@ FileFacts FactsOf(const QString &path)
     return facts;
 }
 
-QStringList PlainFilesIn(const QString &folder)
-{
 #ifdef Q_OS_UNIX
+static QStringList ListFiles(const QString &folder, bool withLinks)
+{
     QStringList names;
     DIR *dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
@@ -255,18 +255,35 @@ QStringList PlainFilesIn(const QString &folder)
         // Hidden names, "." and ".." start with a dot.
         if (entry->d_name[0] == '.')
             continue;
-        bool plainFile = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN) {
+        bool isFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN || (withLinks && entry->d_type == DT_LNK)) {
             struct stat info;
-            plainFile = ::fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+            isFile = ::fstatat(dirfd(dir), entry->d_name, &info, withLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISREG(info.st_mode);
         }
-        if (plainFile)
+        if (isFile)
             names.append(QFile::decodeName(entry->d_name));
     }
     ::closedir(dir);
     return names;
+}
+#endif
+
+QStringList PlainFilesIn(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    return ListFiles(folder, false);
 #else
     return QDir(folder).entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+#endif
+}
+
+QStringList FilesIn(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    return ListFiles(folder, true);
+#else
+    return QDir(folder).entryList(QDir::Files, QDir::Unsorted);
 #endif
 }
 

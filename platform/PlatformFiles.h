@@ -86,6 +86,8 @@ FileFacts FactsOf(const QString &path);
 // The names of the plain files in `folder`, as QDir::entryList(QDir::Files | QDir::NoSymLinks,
 // QDir::Unsorted) gives them (no links, no hidden files), without a QFileInfo per entry.
 QStringList PlainFilesIn(const QString &folder);
+// The same with links to files, as QDir::entryList(QDir::Files, QDir::Unsorted) gives them.
+QStringList FilesIn(const QString &folder);
 
 // Creation time, falling back to the last-modified time where the file system keeps none.
 QDateTime CreationTime(const QFileInfo &file);

@@ -98,7 +98,8 @@ QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folde
         listed.insert(dir.absolutePath());
         const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Unsorted);
         for (const QFileInfo &file : files) {
-            if (IsPartProgramFile(file))
+            // A program whose identifier would decode to another place gets no package.
+            if (PackageUID::RoundTrips(file.absolutePath(), file.completeBaseName()) && IsPartProgramFile(file))
                 programs.append(file);
         }
     }

@@ -19,6 +19,12 @@ QString ForProgramInFolder(const QString &folderAbsolutePath, const QString &pro
     return (EncodeFolder(folderAbsolutePath) + QLatin1Char('^') + programName).toUpper();
 }
 
+bool RoundTrips(const QString &folderAbsolutePath, const QString &programName)
+{
+    return !programName.contains(QLatin1Char('^')) && !folderAbsolutePath.contains(QLatin1Char('^')) &&
+           !folderAbsolutePath.contains(QLatin1Char(',')) && !folderAbsolutePath.contains(QLatin1Char('!'));
+}
+
 QString PartsFolderKey(const QString &packageUID)
 {
     QString key = packageUID.toUpper();
@@ -30,4 +36,4 @@ QString PartsFolderKey(const QString &packageUID)
     return key;
 }
 
-}  // namespace PackageUID
+} // namespace PackageUID

@@ -13,7 +13,11 @@ QString ForProgramFile(const QFileInfo &programFile);
 // The identifier of a program named `programName` (taken whole) in `folderAbsolutePath`.
 QString ForProgramInFolder(const QString &folderAbsolutePath, const QString &programName);
 
+// Whether the identifier of a program named `programName` in that folder decodes back to
+// them: a "^" in the name, or a "^", "," or "!" in the folder, decodes to another place.
+bool RoundTrips(const QString &folderAbsolutePath, const QString &programName);
+
 // The parts-folder key: upper case, text before the first "^", "!" -> ":", "," -> "/".
 QString PartsFolderKey(const QString &packageUID);
 
-}  // namespace PackageUID
+} // namespace PackageUID

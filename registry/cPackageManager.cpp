@@ -1,10 +1,12 @@
 #include "cPackageManager.h"
 
+#include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageScanThread.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
 
+#include <QDirIterator>
 #include <QMetaType>
 #include <QSet>
 
@@ -46,9 +48,12 @@ void cPackageManager::FindExistingPackages(const QDir &root)
 {
     if (!root.exists())
         return;
-    const QFileInfoList folders =
-        root.entryInfoList({QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo &folder : folders) {
+    // Packages name a few parts folders between them: each is resolved once. The folders
+    // are visited as they are listed, without a list of them all held at once.
+    const Platform::ResolveCacheScope resolveEachFolderOnce;
+    QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    while (folders.hasNext()) {
+        const QFileInfo folder = folders.nextFileInfo();
         const QString key = folder.completeBaseName().toUpper();
         auto *package = new cPackage(key, QDir(folder.absoluteFilePath()), QDir(QString()));
         sharedMap->Adopt(package);
@@ -128,6 +133,8 @@ QMap<QString, cPackage *> cPackageManager::GetPackageMap(const QString &partsFol
 QList<cPackage *> cPackageManager::GetListOfPackages(const QString &partsFolder, eProgramType type) const
 {
     QList<cPackage *> result;
+    // A package without a known program asks for its decoded parts folder: once per folder.
+    const Platform::ResolveCacheScope resolveEachFolderOnce;
     const QList<cPackage *> packages = sharedMap->GetPackages();
     for (cPackage *package : packages) {
         QMutexLocker locker(&package->Lock());

@@ -21,6 +21,12 @@ bool IsUsableName(const QString &name)
     return Platform::IsPlainFileName(name) && !name.trimmed().isEmpty();
 }
 
+// A program whose identifier would name another folder or program cannot have a package.
+bool RoundTrips(const QFileInfo &programFile)
+{
+    return PackageUID::RoundTrips(programFile.absolutePath(), programFile.completeBaseName());
+}
+
 bool IsUsableIdentifier(const QString &packageUID)
 {
     const int caret = packageUID.lastIndexOf(QLatin1Char('^'));
@@ -80,7 +86,7 @@ bool DeleteProgram(const QFileInfo &program)
 QString cPackageManager::CreatePackage(const QFileInfo &programFile)
 {
     const QString uid = CalculatePackageUID(programFile);
-    if (!IsUsableIdentifier(uid)) {
+    if (!IsUsableIdentifier(uid) || !RoundTrips(programFile)) {
         qCWarning(lcOperations) << "refused to create a package for" << programFile.filePath();
         return QString();
     }
@@ -125,7 +131,7 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
     QString oldName = QFileInfo(sourcePath).fileName().split(QLatin1Char('^')).last();
     oldName.remove(QStringLiteral(".pkg"), Qt::CaseInsensitive);
     const QString name = newName.isEmpty() ? oldName : newName;
-    if (!IsUsableName(name)) {
+    if (!IsUsableName(name) || !PackageUID::RoundTrips(destinationPartsFolder.absolutePath(), name)) {
         qCWarning(lcOperations) << "refused to import under the name" << name;
         return QString();
     }
@@ -200,7 +206,7 @@ cPackage *cPackageManager::MovePackage(const QString &packageUID, const QFileInf
 {
     cPackage *package = GetPackage(packageUID);
     const QString newUID = CalculatePackageUID(newProgramFile);
-    if (!package || !IsUsableIdentifier(newUID))
+    if (!package || !IsUsableIdentifier(newUID) || !RoundTrips(newProgramFile))
         return nullptr;
     {
         QMutexLocker locker(&package->Lock());
@@ -230,7 +236,7 @@ cPackage *cPackageManager::CopyPackage(const QString &packageUID, const QFileInf
 {
     cPackage *source = GetPackage(packageUID);
     const QString newUID = CalculatePackageUID(newProgramFile);
-    if (!source || !IsUsableIdentifier(newUID) || sharedMap->Contains(newUID))
+    if (!source || !IsUsableIdentifier(newUID) || !RoundTrips(newProgramFile) || sharedMap->Contains(newUID))
         return nullptr;
 
     const FolderClaim claim(sharedMap, newUID);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running the project need, and
-# only those that are missing. Runs as root, or through sudo.
+# only those that are missing. Runs as root, or through sudo. Arguments name further packages
+# that a caller needs (the CI's checks: clang-tidy).
 set -euo pipefail
 
-required=(cmake ninja-build g++ clang qt6-base-dev ffmpeg libvips-tools fonts-dejavu-core)
+required=(cmake ninja-build g++ clang qt6-base-dev ffmpeg libvips-tools fonts-dejavu-core "$@")
 optional=(ccache clang-format)
 
 is_installed() {

@@ -112,7 +112,7 @@ void tst_PartPrograms::recognition_data()
     row("empty file with conversational companion", "BRACKET", "", "001", conv);
     row("companion that is not conversational", "BRACKET", "", "000", "FACE\n");
     row("missing file", "GONE.NC", QByteArray(), "000");
-    row("binary file", "PHOTO", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10G1M3", 28), "000");
+    row("binary file", "PHOTO", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10G1M3", 24), "000");
 }
 
 void tst_PartPrograms::recognition()
