@@ -1,0 +1,362 @@
+#include "cPackageManager.h"
+#include "platform/PlatformFiles.h"
+#include "programs/PartPrograms.h"
+
+#include "FaultTestUtils.h"
+#include "TestUtils.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace FaultTestUtils;
+using namespace TestUtils;
+using namespace Qt::StringLiterals;
+
+// AddressSanitizer's redzones and quarantine inflate the process's memory.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr qint64 MemoryFactor = 4;
+#else
+constexpr qint64 MemoryFactor = 1;
+#endif
+
+namespace {
+
+// A packages root with its registry, a parts folder named as the test asks, and a package
+// for one program made on request.
+struct Workspace
+{
+    QTemporaryDir dir;
+    QString root = MakeDir(dir.path() + u"/packages"_s), parts, program, folder;
+    std::unique_ptr<cPackageManager> registry = std::make_unique<cPackageManager>(QDir(root));
+    cPackage *package = nullptr;
+
+    explicit Workspace(const QString &partsName = u"Mill"_s) : parts(MakeDir(dir.path() + u"/parts/"_s + partsName)) {}
+    static QString Put(const QString &p, const QByteArray &b) { return WriteFile(p, b) ? p : QString(); }
+    static QString Folder(const cPackage *p) { return p->GetManifestFile().absolutePath(); }
+    QFileInfo Note(const QString &name) const { return QFileInfo(Put(dir.path() + u"/outside/"_s + name, "note\n")); }
+    // A full background scan of the parts folder, waited for.
+    bool Scan(cPackageManager *other = nullptr)
+    {
+        QSignalSpy done(other ? other : registry.get(), &cPackageManager::PackageScanCompleted);
+        return (other ? other : registry.get())->DoBackgroundScanForPackageUpdates({parts}) && done.wait(120000);
+    }
+    cPackage *Owner(QString p, cPackageManager *r) { return r->GetPackage(r->CalculatePackageUID(QFileInfo(p))); }
+    bool Prog(const QByteArray &bytes, const QString &name = u"PROG.NC"_s)
+    {
+        program = Put(parts + u'/' + name, bytes);
+        package = registry->GetPackage(registry->CreatePackage(QFileInfo(program)));
+        folder = package ? Folder(package) : QString();
+        return package && package->AddFileToPackage(Note(u"setup.txt"_s), {}, {}, {});
+    }
+};
+
+// A real program of about `size` bytes, ending in "M30".
+QByteArray LongProgram(const QString &name, int size)
+{
+    return MillingProgram(name).chopped(6) + QByteArray("G1 X10. Y20.\n").repeated(size / 13) + "M30\n%\n";
+}
+
+// Every "manifest.xml" and page parses, and no staged (hidden) file is left behind.
+void VerifyTidy(const Workspace &ws)
+{
+    for (const QString &file : Snapshot(ws.dir.path(), false).keys()) {
+        QString error;
+        QVERIFY2(!QFileInfo(file).fileName().startsWith(u'.'), qPrintable(file));
+        if (file.endsWith(u"manifest.xml"_s) || file.endsWith(u".html"_s))
+            QVERIFY2(ParsesAsXml(ws.dir.path() + u'/' + file, &error), qPrintable(file + u' ' + error));
+    }
+}
+
+// After a full scan every program of the parts folder has a package holding its bytes.
+void VerifyRepaired(Workspace &ws, cPackageManager *registry)
+{
+    QVERIFY(ws.Scan(registry));
+    for (const QString &name : QDir(ws.parts).entryList(QDir::Files)) {
+        const cPackage *package = ws.Owner(ws.parts + u'/' + name, registry);
+        QVERIFY2(package && ReadFile(ws.Folder(package) + u'/' + name) == ReadFile(ws.parts + u'/' + name),
+                 qPrintable(name));
+    }
+    VerifyTidy(ws);
+}
+
+} // namespace
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readOnlyFolders_data();
+    void readOnlyFolders();
+    void writeFailsMidway_data();
+    void writeFailsMidway();
+    void filesVanish();
+    void editWithinOneClockTick();
+    void brokenManifest_data();
+    void brokenManifest();
+    void hugeTextIsStreamed();
+    void unusualNames_data();
+    void unusualNames();
+};
+
+void tst_Faults::readOnlyFolders_data()
+{
+    QTest::addColumn<QString>("place");
+    for (const char *place : {"package", "root", "parts"})
+        QTest::newRow(place) << QString::fromLatin1(place);
+}
+
+void tst_Faults::readOnlyFolders()
+{
+    QFETCH(QString, place);
+    Workspace ws;
+    QVERIFY(ws.Prog(MillingProgram(u"PROG"_s)));
+    // In a folder the scans do not cover, so that only the host packages it.
+    const QString newProgram = ws.Put(ws.dir.path() + u"/parts/Other/NEW.NC"_s, MillingProgram(u"NEW"_s));
+    const QString uid = ws.package->GetPackageUID();
+    // An edit the next scan would copy into the package.
+    QVERIFY(WriteFile(ws.program, LongProgram(u"PROG"_s, 4000)));
+    QVERIFY(SetModTime(ws.program, QDateTime::currentDateTime().addSecs(-3600)));
+    const bool packageRW = place != u"package"_s, rootRW = place != u"root"_s, partsRW = place != u"parts"_s;
+    const auto before = Snapshot(ws.folder);
+    ReadOnlyGuard guard(!packageRW ? ws.folder : !rootRW ? ws.root : ws.parts);
+    if (!guard.active)
+        QSKIP("this system cannot make a folder read-only");
+
+    cPackageManager &registry = *ws.registry;
+    QVERIFY(ws.Scan() && registry.GetPackage(uid) == ws.package);
+    QCOMPARE(ReadFile(ws.folder + u"/PROG.NC"_s), packageRW ? ReadFile(ws.program) : MillingProgram(u"PROG"_s));
+    QCOMPARE(ws.package->AddFileToPackage(ws.Note(u"later.txt"_s), {}, {}, {}), packageRW);
+    QCOMPARE(ws.package->UpdateHistoryFile(OperatorNote, u"checked"_s, QString()), packageRW);
+    QCOMPARE(!registry.CreatePackage(QFileInfo(newProgram)).isEmpty(), rootRW);
+    // A package copy that cannot complete is undone.
+    QVERIFY(rootRW || !registry.CopyPackage(uid, QFileInfo(ws.parts + u"/COPY.NC"_s)));
+    // A move either completes or leaves everything where it was.
+    cPackage *moved = registry.MovePackage(uid, QFileInfo(ws.parts + u"/MOVED.NC"_s));
+    QVERIFY(!moved || (rootRW && packageRW && moved == ws.package));
+    QCOMPARE(QFileInfo::exists(ws.folder + u"/PROG.NC"_s), !moved);
+    QVERIFY(QFileInfo::exists(ws.Folder(ws.package) + (moved ? u"/MOVED.NC"_s : u"/PROG.NC"_s)));
+    // A moved package's program keeps its old name in the parts folder: nothing to delete there.
+    QCOMPARE(registry.RemovePackage(ws.package->GetPackageUID(), true), packageRW && rootRW && (partsRW || moved));
+    // Nothing could be deleted: the package stays whole.
+    QVERIFY(partsRW || moved || (registry.GetPackage(uid) == ws.package && QFileInfo::exists(ws.folder)));
+
+    guard.Release();
+    QVERIFY(packageRW || Snapshot(ws.folder) == before);
+    QVERIFY(rootRW || QDir(ws.root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() == 1);
+    // Writable again, a new registry and a scan bring everything in step.
+    cPackageManager reopened{QDir(ws.root)};
+    VerifyRepaired(ws, &reopened);
+}
+
+void tst_Faults::writeFailsMidway_data()
+{
+    QTest::addColumn<QString>("operation");
+    for (const char *operation : {"manifest", "history", "sync", "create", "copy", "import"})
+        QTest::newRow(operation) << QString::fromLatin1(operation);
+}
+
+void tst_Faults::writeFailsMidway()
+{
+    QFETCH(QString, operation);
+    Workspace ws;
+    QVERIFY(ws.Prog(LongProgram(u"PROG"_s, 2000)));
+    const auto before = Snapshot(ws.folder);
+    // Every file this process writes is cut at the limit: the failure comes midway.
+    QVERIFY(before.value(u"manifest.xml"_s).size() < 32 * 1024 && before.contains(u"PROG.history.html"_s));
+    const QByteArray big = LongProgram(u"BIG"_s, 256 * 1024);
+    const QString source = ws.Put(ws.dir.path() + u"/import/X!,A^BIG.pkg/BIG.NC"_s, big);
+    const QString copy = ws.parts + u"/COPY.NC"_s, imported = MakeDir(ws.dir.path() + u"/parts/Lathe"_s);
+    if (operation == u"sync"_s || operation == u"copy"_s)
+        QVERIFY(WriteFile(ws.program, big) && SetModTime(ws.program, QDateTime::currentDateTime().addSecs(-600)));
+    QVERIFY(operation != u"copy"_s || ws.Scan());
+    const QByteArray copyBefore = ReadFile(ws.folder + u"/PROG.NC"_s);
+    {
+        FileSizeLimit fileSizeLimit(32 * 1024);
+        QVERIFY(fileSizeLimit.active);
+        const QString longText(40 * 1024, u'x');
+        if (operation == u"manifest"_s)
+            QVERIFY(!ws.package->AddFileToPackage(ws.Note(u"s.txt"_s), {}, longText, {}));
+        else if (operation == u"history"_s)
+            QVERIFY(!ws.package->UpdateHistoryFile(OperatorNote, longText, QString()));
+        else if (operation == u"sync"_s)
+            QVERIFY(ws.Scan());
+        else if (operation == u"create"_s)
+            (void)ws.registry->CreatePackage(QFileInfo(ws.Put(ws.parts + u"/BIG.NC"_s, big)));
+        else if (operation == u"copy"_s)
+            QVERIFY(!ws.registry->CopyPackage(ws.package->GetPackageUID(), QFileInfo(copy)));
+        else
+            (void)ws.registry->ImportPackage(QFileInfo(source).dir(), QDir(imported), QString());
+    }
+    // The old manifest, page and program copy are whole: the write failed before the swap.
+    const auto after = Snapshot(ws.folder);
+    for (const QString &name : {u"manifest.xml"_s, u"PROG.history.html"_s})
+        QVERIFY(operation == u"sync"_s || operation == u"copy"_s || after.value(name) == before.value(name));
+    QCOMPARE(after.value(u"PROG.NC"_s), copyBefore);
+    QVERIFY(!QFileInfo::exists(copy) || ReadFile(copy) == big);
+    QVERIFY(!QFileInfo::exists(imported + u"/BIG.NC"_s) || ReadFile(imported + u"/BIG.NC"_s) == big);
+    for (const QString &file : Snapshot(ws.root, false).keys()) // no package holds a cut program
+        QVERIFY2(!file.endsWith(u".NC"_s) || ReadFile(ws.root + u'/' + file).endsWith("M30\n%\n"), qPrintable(file));
+    // With room again, the next scan repairs what could not be written.
+    VerifyRepaired(ws, ws.registry.get());
+}
+
+void tst_Faults::filesVanish()
+{
+    Workspace ws;
+    // Every third program is conversational, with its NC program beside it without suffix.
+    const auto programFile = [](int i) -> QString { return u"P%1"_s.arg(i) + (i % 3 ? u".NC"_s : QString()); };
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(WriteFile(ws.parts + u'/' + programFile(i), MillingProgram(u"P%1"_s.arg(i))) &&
+                (i % 3 || WriteFile(ws.parts + u"/P%1.CNV"_s.arg(i), ConversationalProgram())));
+    QVERIFY(ws.Prog(MillingProgram(u"P0"_s), u"P0"_s));
+    // Everything the manifest lists goes behind the package's back.
+    for (const QString &name : QDir(ws.folder).entryList(QDir::Files))
+        QVERIFY(name == u"manifest.xml"_s || QFile::remove(ws.folder + u'/' + name));
+    QVERIFY(!ws.package->RemoveFileFromPackage(u"setup.txt"_s) && ws.package->GetPgmLines(5, NCProgram).isEmpty());
+    (void)ws.package->UpdateToolInfo();
+    (void)ws.package->CreateDiffFile();
+    (void)ws.package->UpdateStatsFile(1);
+    VerifyTidy(ws);
+
+    // Programs, notes and package files come and go while passes run.
+    std::atomic<bool> stop{false};
+    std::thread churn([&stop, &programFile, &ws] {
+        for (int round = 0; !stop; ++round) {
+            const QString path = ws.parts + u'/' + programFile(round % 12);
+            (void)(round % 2 ? QFile::remove(path) : WriteFile(path, MillingProgram(QString::number(round))));
+            WriteFile(ws.parts + u"/NOTE%1.NC"_s.arg(round % 5), "G0 X1\n");
+            QFile::remove(ws.parts + u"/NOTE%1.NC"_s.arg((round + 2) % 5));
+            const QStringList packages = QDir(ws.root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            const QString folder = ws.root + u'/' + packages.value(round % qMax(1, int(packages.size())));
+            const QString file = QDir(folder).entryList(QDir::Files).value(round % 7);
+            if (!file.isEmpty() && file != u"manifest.xml"_s)
+                QFile::remove(folder + u'/' + file);
+        }
+    });
+    for (int pass = 0; pass < 6; ++pass)
+        QVERIFY(ws.Scan());
+    stop = true;
+    churn.join();
+    // Once the files hold still, one more pass gives every program a whole package.
+    VerifyRepaired(ws, ws.registry.get());
+}
+
+void tst_Faults::editWithinOneClockTick()
+{
+    Workspace ws;
+    const QDateTime tick = QDateTime::currentDateTime().addSecs(-60);
+    QVERIFY(ws.Prog(LongProgram(u"V1"_s, 2000)) && SetModTime(ws.program, tick) && ws.Scan());
+    QCOMPARE(ReadFile(ws.folder + u"/PROG.NC"_s), ReadFile(ws.program));
+    // A second save within the clock's resolution carries the same time.
+    QVERIFY(WriteFile(ws.program, LongProgram(u"V2"_s, 3000)) && SetModTime(ws.program, tick) && ws.Scan());
+    QCOMPARE(ReadFile(ws.folder + u"/PROG.NC"_s), ReadFile(ws.program));
+}
+
+void tst_Faults::brokenManifest_data()
+{
+    QTest::addColumn<QByteArrayList>("content"); // head, filler repeated to the size, tail
+    QTest::addColumn<qint64>("fillerSize");
+    const QByteArray open = "<?xml version=\"1.0\"?>\n<Manifest package_name=\"PROG\" package_size=\"10\"";
+    const QByteArray close = "<NCProgram>PROG.NC</NCProgram>\n</Manifest>\n";
+    const qint64 huge = 100 * 1024 * 1024;
+    QTest::newRow("empty") << QByteArrayList{{}, {}, {}} << qint64(0);
+    QTest::newRow("not XML") << QByteArrayList{"\x89PNG\r\n", QByteArray("\0\xff\x10<", 4), {}} << qint64(4096);
+    QTest::newRow("cut short") << QByteArrayList{open + ">\n", {}, "<NCProgram>PROG."} << qint64(0);
+    QTest::newRow("huge, not XML") << QByteArrayList{{}, QByteArray("binary\0\xfe\xff", 9), {}} << huge;
+    QTest::newRow("huge, one comment") << QByteArrayList{open + " comment=\"", "abcdefgh", "\">\n" + close} << huge;
+    QTest::newRow("huge, many entries") << QByteArrayList{open + ">\n", "<Notes>missing.txt</Notes>\n", close} << huge;
+    QTest::newRow("huge, deep nesting") << QByteArrayList{open + ">\n", "<a>", {}} << huge / 4;
+}
+
+void tst_Faults::brokenManifest()
+{
+    QFETCH(QByteArrayList, content);
+    QFETCH(qint64, fillerSize);
+    Workspace ws;
+    QVERIFY(ws.Prog(MillingProgram(u"PROG"_s)));
+    const QString uid = ws.package->GetPackageUID(), manifest = ws.folder + u"/manifest.xml"_s;
+    ws.registry.reset();
+    QVERIFY(WriteFile(manifest, content.at(0)) && AppendRepeated(manifest, content.at(1), fillerSize));
+    QVERIFY(AppendRepeated(manifest, content.at(2), content.at(2).size()));
+    const qint64 startKiB = PeakRssKiB(true);
+    // Start-up reads the manifest, the scan rebuilds it.
+    cPackageManager registry{QDir(ws.root)};
+    cPackage *package = registry.GetPackage(uid);
+    QVERIFY(startKiB > 0 && package);
+    (void)package->GetManifestItems(Unknown);
+    QVERIFY(ws.Scan(&registry) && registry.GetPackage(uid) == package && package->HasNCProgram());
+    QCOMPARE(package->GetPgmLines(2, NCProgram).size(), 2);
+    QVERIFY2(PeakRssKiB() - startKiB < 64 * 1024 * MemoryFactor, "the manifest was held in memory");
+    VerifyTidy(ws);
+    QVERIFY(QFileInfo(manifest).size() < 64 * 1024 && ReadFile(manifest).contains(">PROG.NC<"));
+}
+
+void tst_Faults::hugeTextIsStreamed()
+{
+    Workspace ws;
+    // 200 MB of text without a G or M word, opening with a 32 MB line. Without a suffix and
+    // with a conversational companion it is a part program all the same, with pages made from it.
+    const QString text = ws.parts + u"/BIG"_s;
+    QVERIFY(AppendRepeated(text, "abcdefgh", 32 << 20));
+    QVERIFY(AppendRepeated(text, "\nlorem ipsum dolor sit amet, consectetur adipiscing", (200 - 32) << 20));
+    const qint64 startKiB = PeakRssKiB(true);
+    QVERIFY(startKiB > 0 && !IsNCProgramText(QFileInfo(text)));
+    QVERIFY(WriteFile(ws.parts + u"/BIG.CNV"_s, ConversationalProgram()));
+    QVERIFY(ws.Scan());
+    cPackage *package = ws.Owner(text, ws.registry.get());
+    QVERIFY(package);
+    QVERIFY(package->GetPgmLines(3, NCProgram).value(1).startsWith(u"lorem"_s));
+    QVERIFY2(PeakRssKiB() - startKiB < 50 * 1024 * MemoryFactor, "the program was held in memory");
+    QCOMPARE(QFileInfo(ws.Folder(package) + u"/BIG"_s).size(), QFileInfo(text).size());
+    VerifyTidy(ws);
+}
+
+void tst_Faults::unusualNames_data()
+{
+    QTest::addColumn<QString>("folderName");
+    QTest::addColumn<QString>("programName");
+    // Identifiers cannot carry "^" in a name, nor "^", "," or "!" in a folder: such a
+    // program is refused rather than given a package that decodes to another place.
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("spaces") << u"Mill Shop"_s << u"Bracket 7 rev B"_s << true;
+    QTest::newRow("non-ASCII") << u"Fräsen"_s << u"Träger_øé"_s << true;
+    QTest::newRow("comma, bang in the name") << u"Mill"_s << u"A,B!"_s << true;
+    QTest::newRow("caret in the name") << u"Mill"_s << u"A^B"_s << false;
+    QTest::newRow("caret in the folder") << u"Mill^2"_s << u"PLATE"_s << false;
+    QTest::newRow("comma in the folder") << u"Mill,2"_s << u"PLATE"_s << false;
+    QTest::newRow("bang in the folder") << u"Mill!"_s << u"PLATE"_s << false;
+}
+
+void tst_Faults::unusualNames()
+{
+    QFETCH(QString, folderName);
+    QFETCH(QString, programName);
+    QFETCH(bool, accepted);
+    Workspace ws(folderName);
+    QCOMPARE(ws.Prog(MillingProgram(programName), programName + u".NC"_s), accepted);
+    QVERIFY(ws.Scan());
+    if (!accepted) { // nothing is left half made, and the scan refuses the program as well
+        QVERIFY(QDir(ws.root).isEmpty() && !ws.Owner(ws.program, ws.registry.get()));
+        QCOMPARE(ReadFile(ws.program), MillingProgram(programName));
+        return;
+    }
+    // Accepted: the package holds its program and survives scans, a restart and its removal.
+    const QString uid = ws.package->GetPackageUID(), note = u"/n ä^,!.txt"_s;
+    QVERIFY(ws.package->AddFileToPackage(ws.Note(note.mid(1)), {}, {}, {}) && ws.Scan());
+    QVERIFY(ws.registry->GetPackage(uid) == ws.package && ws.package->GetPgmLines(2, NCProgram).size() == 2);
+    QCOMPARE(ws.package->GetPgmFileInfo(NCProgram).absoluteFilePath(), QFileInfo(ws.program).absoluteFilePath());
+    QVERIFY(ws.registry->GetListOfPackages(ws.parts, cPackageManager::eAnyProgram).contains(ws.package));
+    cPackageManager reopened{QDir(ws.root)};
+    QVERIFY(ws.Scan(&reopened) && reopened.GetPackage(uid));
+    QVERIFY(QFileInfo::exists(ws.Folder(reopened.GetPackage(uid)) + note));
+    QVERIFY(ws.registry->RemovePackage(uid, true) && !QFileInfo::exists(ws.program) && !QFileInfo::exists(ws.folder));
+    VerifyTidy(ws);
+}
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"
