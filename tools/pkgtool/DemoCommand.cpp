@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 using namespace PackageViews;
+using DemoMedia::WriteBytes;
 
 namespace {
 
@@ -30,15 +31,6 @@ const DemoProgram demoPrograms[] = {
     {"FACE_PLATE.NC", "mill"}, {"POCKET_7.NC", "mill"}, {"DRILL_PATTERN.NC", "mill"},
     {"BRACKET.CNV", "mill"},   {"BRACKET", "mill"},     {"SHAFT_20.NC", "lathe"},
 };
-
-bool WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
-}
 
 QByteArray ReadBytes(const QString &path)
 {

@@ -30,15 +30,6 @@ void AppendBigEndian32(QByteArray &bytes, quint32 value)
     AppendBigEndian16(bytes, quint16(value & 0xffff));
 }
 
-bool WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
-}
-
 // A drawing of a part on a fixture plate, as the camera saw it.
 QImage FixturePicture(int width, int height)
 {
@@ -84,6 +75,15 @@ void DrawSheet(QPainter &painter, const QRect &area, const QString &title, const
 }
 
 } // namespace
+
+bool WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(bytes);
+    return file.commit();
+}
 
 QByteArray ExifOrientationSegment(quint16 orientation)
 {

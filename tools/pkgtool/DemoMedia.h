@@ -7,6 +7,9 @@
 // The media files of the demo, made on the spot so that nothing binary is shipped.
 namespace DemoMedia {
 
+// Writes the file atomically; false when it cannot be written whole.
+bool WriteBytes(const QString &path, const QByteArray &bytes);
+
 // An APP1 segment holding a minimal EXIF block with one Orientation entry (tag 274).
 QByteArray ExifOrientationSegment(quint16 orientation);
 // The JPEG bytes with the segment placed right after the start-of-image marker; empty when
