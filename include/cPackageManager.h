@@ -4,6 +4,7 @@
 #include "cManifestItem.h"
 #include "cPackage.h"
 #include "packagemanager_export.h"
+#include "tPackageScanReport.h"
 #include "tPackageUID.h"
 
 #include <QDir>
@@ -44,8 +45,7 @@ public:
     bool IsProgramFile(const QFileInfo &file) const;
 
     QString CreatePackage(const QFileInfo &programFile);
-    QString ImportPackage(const QDir &sourcePackageFolder, const QDir &destinationPartsFolder,
-                          const QString &newName);
+    QString ImportPackage(const QDir &sourcePackageFolder, const QDir &destinationPartsFolder, const QString &newName);
     bool UpdateProgramRendering(const QString &packageUID, const QFileInfo &renderingFile);
 
     cPackage *MovePackage(const QString &packageUID, const QFileInfo &newProgramFile);
@@ -53,6 +53,8 @@ public:
     bool RemovePackage(const QString &packageUID, bool removePackageFolder);
 
     bool DoBackgroundScanForPackageUpdates(const QStringList &partsFolders);
+    // What the last completed pass kept or skipped; up to date in PackageScanCompleted handlers.
+    tPackageScanReport GetLastScanReport() const;
 
     // The parts-folder key of an identifier: "/" separators, upper case.
     static QString PartsFolderKey(const QString &packageUID);

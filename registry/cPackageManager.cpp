@@ -7,8 +7,11 @@
 #include "registry/cSharedPackageMap.h"
 
 #include <QDirIterator>
+#include <QLoggingCategory>
 #include <QMetaType>
 #include <QSet>
+
+Q_LOGGING_CATEGORY(lcRegistry, "packagemanager.registry", QtWarningMsg)
 
 cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRoot(root)
 {
@@ -54,6 +57,11 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
+        if (folder.isSymLink()) {
+            // Everything written into it would land outside the packages root.
+            qCWarning(lcRegistry) << "not registering a package folder that is a link:" << folder.filePath();
+            continue;
+        }
         const QString key = folder.completeBaseName().toUpper();
         auto *package = new cPackage(key, QDir(folder.absoluteFilePath()), QDir(QString()));
         sharedMap->Adopt(package);
@@ -187,6 +195,11 @@ bool cPackageManager::DoBackgroundScanForPackageUpdates(const QStringList &parts
     if (started)
         scanning = true;
     return started;
+}
+
+tPackageScanReport cPackageManager::GetLastScanReport() const
+{
+    return scanThread ? scanThread->LastReport() : tPackageScanReport();
 }
 
 void cPackageManager::HandlePackageAdded(tPackageUID packageUID)

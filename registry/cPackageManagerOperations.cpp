@@ -5,6 +5,8 @@
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
 
+#include <QDir>
+
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMutexLocker>
@@ -34,24 +36,6 @@ bool IsUsableIdentifier(const QString &packageUID)
            Platform::IsPlainFileName(packageUID + QLatin1String(".pkg"));
 }
 
-// The parts folder encoded in an identifier, found whatever the case of its letters;
-// empty when it does not exist.
-QString DecodedPartsFolder(const QString &packageUID)
-{
-    QString folder = packageUID;
-    folder.replace(QLatin1Char('!'), QLatin1Char(':'));
-    folder.replace(QLatin1Char(','), QLatin1Char('/'));
-    const int caret = folder.lastIndexOf(QLatin1Char('^'));
-    if (caret >= 0)
-        folder.truncate(caret);
-    if (folder.isEmpty())
-        return QString();
-    if (folder.endsWith(QLatin1Char(':')))
-        folder += QLatin1Char('/'); // a drive root
-    const QString resolved = Platform::ResolvePathNoCase(folder);
-    return QFileInfo(resolved).isDir() ? resolved : QString();
-}
-
 // Keeps a scan from deleting a package folder as unclaimed while it is being set up,
 // until its package is filed.
 class FolderClaim
@@ -69,17 +53,6 @@ private:
     cSharedPackageMap *map;
     QString key;
 };
-
-// Deletes a part program; a program that is not there counts as deleted.
-bool DeleteProgram(const QFileInfo &program)
-{
-    if (program.filePath().isEmpty())
-        return true;
-    const QFileInfo current(program.absoluteFilePath());
-    if (!current.exists() && !current.isSymLink())
-        return true;
-    return QFile::remove(current.absoluteFilePath());
-}
 
 } // namespace
 
@@ -267,24 +240,39 @@ bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackag
         QMutexLocker locker(&package->Lock());
         if (sharedMap->GetPackage(packageUID) != package)
             return false; // a scan dropped it meanwhile
-        // The programs in the parts folder go, not the package's own copies.
-        bool deleted = true;
-        const QString partsFolder = DecodedPartsFolder(packageUID);
-        if (!partsFolder.isEmpty()) {
-            const QDir parts(partsFolder);
-            deleted = DeleteProgram(package->FindNCProgram(parts));
-            deleted = DeleteProgram(package->FindCONVProgram(parts)) && deleted;
+        // The programs in the parts folder go, not the package's own copies: exactly the
+        // files named as the package's copies, never a note or backup of the same name.
+        QStringList programs;
+        const QString partsFolder = PackageUID::ResolvedPartsFolder(packageUID);
+        if (!partsFolder.isEmpty() && !package->FindPartProgramsToRemove(partsFolder, &programs))
+            return false;
+
+        // The folder leaves its place first, so that a folder that cannot be removed leaves
+        // the programs where they are.
+        const QString folder = package->GetPackageDir().absolutePath();
+        QString aside;
+        if (removePackageFolder && QFileInfo::exists(folder)) {
+            aside = MoveFolderAside(folder);
+            if (aside.isEmpty()) {
+                qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
+                return false;
+            }
         }
-        if (!deleted)
-            return false; // still registered, in every map
-        if (removePackageFolder && !RemoveFolder(QFileInfo(package->GetPackageDir().absolutePath()))) {
-            qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
-            return false; // the next scan drops the package, whose programs are gone
+        for (const QString &program : std::as_const(programs)) {
+            if (!QFile::remove(program)) {
+                qCWarning(lcOperations) << "could not delete the program" << program;
+                if (!aside.isEmpty() && !QDir().rename(aside, folder))
+                    qCWarning(lcOperations) << "could not put back" << folder << "from" << aside;
+                return false; // still registered, in every map
+            }
         }
+        if (!aside.isEmpty() && !RemoveFolder(QFileInfo(aside)))
+            qCWarning(lcOperations) << "left part of" << aside << "for a later pass to remove";
         uid = package->packageUID;
     }
     if (!sharedMap->RemoveIfFiled(uid, package))
         return false;
+    sharedMap->NoteGoneByHost(uid);
     RemovePackageFromMaps(uid);
     Q_EMIT PackageDeleted(uid);
     return true;
