@@ -319,6 +319,11 @@ void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<Q
                     unreachable = packageRoot.absolutePath();
             } else if (package->HoldsProgramCopy(&readable)) {
                 verdict = eVerdict::Keep;
+                // A manifest lost to an interrupted write lists the copy again.
+                if (!package->IsTutorialPackage() && !package->HasNCProgram() && !package->HasCONVProgram()) {
+                    package->GenerateManifestFile();
+                    package->OpenUpPackageToFullMode();
+                }
             } else if (!readable) {
                 unreachable = folder;
             } else {

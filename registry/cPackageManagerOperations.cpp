@@ -196,6 +196,7 @@ cPackage *cPackageManager::MovePackage(const QString &packageUID, const QFileInf
             return nullptr;
         }
     }
+    sharedMap->NoteGoneByHost(packageUID);
     if (sharedMap->RemoveIfFiled(packageUID, package)) {
         RemovePackageFromMaps(packageUID);
         Q_EMIT PackageDeleted(packageUID);

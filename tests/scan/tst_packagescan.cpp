@@ -27,6 +27,7 @@ private Q_SLOTS:
     void deletesOnlyOnEvidence_data();
     void deletesOnlyOnEvidence();
     void adoptsWhatOthersMade();
+    void followsAShareMountedLater();
     void requestsWhileAPassRuns();
 
 private:
@@ -183,6 +184,24 @@ void tst_PackageScan::adoptsWhatOthersMade()
     QCOMPARE(Scan(manager, {}), 0);
     QCOMPARE(deleted.size(), 1);
     QVERIFY(!manager.GetPackage(made));
+}
+
+// A parts share mounted after start-up: its packages follow their programs from then on.
+void tst_PackageScan::followsAShareMountedLater()
+{
+    const QString share = dir->filePath("share");
+    const QString uid = PackageUID::ForProgramFile(QFileInfo(share + "/LATE.NC"));
+    const QString copy = root + '/' + uid + ".pkg/LATE.NC";
+    QVERIFY(WriteFile(copy, MillingProgram("LATE REV A")));
+    cPackageManager manager{QDir(root)};
+    QVERIFY(manager.GetPackage(uid) && !manager.GetPackage(uid)->HasNCProgram());
+
+    QVERIFY(WriteFile(share + "/LATE.NC", MillingProgram("LATE REVISION B")));
+    QSignalSpy added(&manager, &cPackageManager::PackageAdded);
+    QCOMPARE(Scan(manager, {share}), 1);
+    QCOMPARE(added.size(), 0);
+    QCOMPARE(ReadFile(copy), MillingProgram("LATE REVISION B"));
+    QVERIFY(manager.GetPackage(uid)->HasNCProgram());
 }
 
 void tst_PackageScan::requestsWhileAPassRuns()
