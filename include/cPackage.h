@@ -88,6 +88,10 @@ protected:
 
     // Thumbnails
     bool UpdatePackageThumbs();
+    // The same for a folder, without the package: slow work (a video runs an external tool
+    // for up to half a minute) that the scan does outside the package's lock. Thumbnails
+    // are written whole under their final names, so a reader never sees half of one.
+    static bool UpdateThumbsIn(const QString &packageDirPath);
 
     // Copy and move
     cPackage *MovePackage(const QString &newPackageUID);

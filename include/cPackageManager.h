@@ -19,6 +19,13 @@ class cSharedPackageMap;
 class PackageScanThread;
 
 // The registry of every package under one packages root.
+//
+// Lifetimes: the registry owns every package. A cPackage pointer the host receives stays
+// valid until the registry is destroyed, except for a package that a background scan drops:
+// that one lives until every handler of its PackageDeleted has run, whether connected
+// directly, automatically or queued (on the registry's thread), and is destroyed on the
+// registry's thread afterwards. A package removed or moved away by the host's own call is
+// not destroyed before the registry.
 class PACKAGEMANAGER_EXPORT cPackageManager : public QObject
 {
     Q_OBJECT
@@ -83,4 +90,5 @@ private:
     PackageScanThread *scanThread = nullptr;
     QMap<QString, cPackage *> packagesByUID;
     QMap<QString, QMap<QString, cPackage *>> packagesByPartDir;
+    QList<cPackage *> awaitingDestruction; // dropped, until queued host handlers have run
 };

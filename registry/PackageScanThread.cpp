@@ -259,15 +259,22 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
 void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
                                         cSharedPackageMap *map)
 {
+    QString folder;
+    {
+        QMutexLocker locker(&package->Lock());
+        // The host may have removed or re-filed the package since it was looked up.
+        if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
+            return;
+        package->FollowPartProgram(program);
+        package->SynchronizePartFiles(cPackage::PartsFilePriority);
+        folder = package->GetPackageDir().absolutePath();
+    }
+    // Thumbnails outside the lock, so that the host's calls on this package never wait for a
+    // video; the manifest then finds them up to date.
+    cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
-    // The host may have removed or re-filed the package since it was looked up.
-    if (map->GetPackage(packageUID) != package)
+    if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
         return;
-    if (package->IsTutorialPackage())
-        return;
-    package->FollowPartProgram(program);
-    package->SynchronizePartFiles(cPackage::PartsFilePriority);
-    package->UpdatePackageThumbs();
     package->GenerateEssentialMetadataFiles();
     package->GenerateManifestFile();
     package->OpenUpPackageToFullMode();

@@ -45,6 +45,7 @@ cPackageManager::~cPackageManager()
     }
     delete sharedMap;
     sharedMap = nullptr;
+    qDeleteAll(awaitingDestruction);
 }
 
 void cPackageManager::FindExistingPackages(const QDir &root)
@@ -231,5 +232,16 @@ void cPackageManager::ProcessDroppedPackages()
     packagesByUID.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
     for (auto &inner : packagesByPartDir)
         inner.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
-    qDeleteAll(dropped);
+    // A host handler connected with Qt::QueuedConnection was posted when the registry emitted
+    // PackageDeleted, after this call had been posted: one more trip through the event
+    // queue lets it run first.
+    awaitingDestruction += dropped;
+    QMetaObject::invokeMethod(
+        this,
+        [this, dropped] {
+            for (cPackage *package : dropped)
+                awaitingDestruction.removeOne(package);
+            qDeleteAll(dropped);
+        },
+        Qt::QueuedConnection);
 }

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -133,14 +134,25 @@ void tst_PackageScan::deletesOnlyOnEvidence()
         cPackage *held = manager.GetPackageMap(cPackageManager::PartsFolderKey(gone), false).value(gone);
         events << "deleted " + gone << QString::number(manager.GetPackage(gone) != nullptr) << held->GetPackageUID();
     });
+    // A host that keeps the pointer and handles the deletion later, as a list model does.
+    cPackage *kept = manager.GetPackage(uid);
+    QStringList queued;
+    connect(
+        &manager, &cPackageManager::PackageDeleted, this, [&](const QString &) { queued << kept->GetPackageUID(); },
+        Qt::QueuedConnection);
     if (situation == "vanished")
         QVERIFY(QDir(folder).removeRecursively());
     const QString away = dir->filePath("away");
     if (situation == "noRoot")
         QVERIFY(QDir().rename(root, away));
-    QCOMPARE(Scan(manager, {}), 0);
+    QSignalSpy completed(&manager, &cPackageManager::PackageScanCompleted);
+    QVERIFY(manager.DoBackgroundScanForPackageUpdates({}));
+    QThread::msleep(300); // a busy host thread: the whole pass is queued up meanwhile
+    QVERIFY(completed.wait(60000));
+    QTest::qWait(10);
     if (situation == "noRoot")
         QVERIFY(QDir().rename(away, root));
+    QCOMPARE(queued, dropped ? QStringList{uid} : QStringList());
 
     const QStringList expected = dropped ? QStringList{"deleted " + uid, "0", uid} : QStringList();
     QCOMPARE(events, expected);
