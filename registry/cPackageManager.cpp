@@ -1,14 +1,20 @@
 #include "cPackageManager.h"
 
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageScanThread.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
 
 #include <QDirIterator>
+#include <QLoggingCategory>
 #include <QMetaType>
 #include <QSet>
+
+namespace {
+Q_LOGGING_CATEGORY(lcRegistry, "packagemanager.registry", QtWarningMsg)
+}
 
 cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRoot(root)
 {
@@ -54,6 +60,11 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
+        // Through a linked folder every write of the package would land outside the root.
+        if (!Platform::IsRealFolder(folder.absoluteFilePath())) {
+            qCWarning(lcRegistry) << "not registering" << folder.absoluteFilePath() << "(a link, not a folder)";
+            continue;
+        }
         const QString key = folder.completeBaseName().toUpper();
         auto *package = new cPackage(key, QDir(folder.absoluteFilePath()), QDir(QString()));
         sharedMap->Adopt(package);
