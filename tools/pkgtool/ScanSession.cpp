@@ -154,7 +154,7 @@ void ScanSession::ScanFinished()
                                   {QStringLiteral("dropped"), QJsonArray::fromStringList(dropped)},
                                   {QStringLiteral("total"), total},
                                   {QStringLiteral("seconds"), seconds}};
-        Console::Out(PackageViews::JsonText(summary, options.watch));
+        Console::OutLines(PackageViews::JsonText(summary, options.watch));
     } else {
         Console::Out(QStringLiteral("scan: ") + QString::number(added.size()) + QStringLiteral(" added, ") +
                      QString::number(dropped.size()) + QStringLiteral(" dropped, ") + QString::number(total) +
