@@ -3,6 +3,7 @@
 #include "MetadataLogging_p.h"
 #include "PageWriter.h"
 #include "ToolUsage.h"
+#include "platform/RegularFiles.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -129,9 +130,11 @@ void KeepNewerThanProgram(const QString &pagePath, const QFileInfo &program, boo
 
 bool WriteToolsPage(const QString &name, const QFileInfo &toolsPage, const QFileInfo &ncProgram)
 {
-    QFile program(ncProgram.absoluteFilePath());
-    if (!program.open(QIODevice::ReadOnly)) {
-        qCWarning(lcMetadata) << "cannot read" << ncProgram.absoluteFilePath() << program.errorString();
+    // The package's copy: a link could put another file's contents on the page, a FIFO
+    // would block.
+    QFile program;
+    if (!Platform::OpenRegularFile(program, ncProgram.absoluteFilePath(), Platform::LinkPolicy::Refuse)) {
+        qCWarning(lcMetadata) << "cannot read" << ncProgram.absoluteFilePath() << "(missing, or not a regular file)";
         return false;
     }
     const QList<ToolUse> tools = ParseToolUsage(program);

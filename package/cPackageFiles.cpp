@@ -1,5 +1,6 @@
 #include "cPackage.h"
 
+#include "media/Thumbnails.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -143,6 +144,8 @@ bool cPackage::RemoveFileFromPackage(const QString &fileName)
         const QFileInfo info(path);
         if (info.isFile() || info.isSymLink()) // a link is removed, never followed
             deleted = QFile::remove(path);
+        if (deleted)
+            ForgetThumbnailFailure(info);
     }
     DeleteThumbnailOf(entry, packageDirPath);
 

@@ -3,6 +3,7 @@
 #include "package/cPackagePrograms_p.h"
 #include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 
 #include <QFile>
@@ -221,8 +222,8 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
     if (!copy.isFile() || !PackagePrograms::StaysInsideFolder(copy, packageDirPath))
         return QStringList();
 
-    QFile file(copy.absoluteFilePath());
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!Platform::OpenRegularFile(file, copy.absoluteFilePath(), Platform::LinkPolicy::Refuse))
         return QStringList();
     QStringList lines;
     char chunk[16384];

@@ -3,6 +3,7 @@
 #include "cPackage.h"
 #include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
@@ -246,7 +247,12 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     const QString folderName = QStringLiteral("%1.pkg").arg(packageUID);
     if (packageRoot.exists())
         packageRoot.mkdir(folderName);
-    auto *package = new cPackage(QFileInfo(packageRoot.absoluteFilePath(folderName)), program);
+    const QString folder = packageRoot.absoluteFilePath(folderName);
+    if (QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
+        NoteOnce(folder, QStringLiteral("a package folder that is a link is not registered"));
+        return nullptr; // every write of the package would land outside the root
+    }
+    auto *package = new cPackage(QFileInfo(folder), program);
     if (map->AdoptIfAbsent(packageUID, package)) {
         Q_EMIT PackageAdded(packageUID);
         return package;

@@ -1,6 +1,7 @@
 #include "cPackageManager.h"
 
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageScanThread.h"
 #include "registry/PackageUID.h"
@@ -11,7 +12,9 @@
 #include <QMetaType>
 #include <QSet>
 
+namespace {
 Q_LOGGING_CATEGORY(lcRegistry, "packagemanager.registry", QtWarningMsg)
+}
 
 cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRoot(root)
 {
@@ -58,9 +61,9 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
-        if (folder.isSymLink()) {
-            // Everything written into it would land outside the packages root.
-            qCWarning(lcRegistry) << "not registering a package folder that is a link:" << folder.filePath();
+        // Through a linked folder every write of the package would land outside the root.
+        if (!Platform::IsRealFolder(folder.absoluteFilePath())) {
+            qCWarning(lcRegistry) << "not registering" << folder.absoluteFilePath() << "(a link, not a folder)";
             continue;
         }
         const QString key = folder.completeBaseName().toUpper();

@@ -1,6 +1,7 @@
 #include "cPackageManager.h"
 
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
@@ -71,8 +72,8 @@ QString cPackageManager::CreatePackage(const QFileInfo &programFile)
     if (packageRoot.exists())
         packageRoot.mkdir(folderName);
     const QString folder = packageRoot.absoluteFilePath(folderName);
-    if (!QFileInfo(folder).isDir())
-        return QString(); // a package without a folder would be dropped by the next scan
+    if (!Platform::IsRealFolder(folder))
+        return QString(); // missing, or a link through which every write would leave the root // a package without a folder would be dropped by the next scan
 
     auto *package = new cPackage(QFileInfo(folder), programFile);
     bool filed = false;
@@ -117,8 +118,8 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
     const QString folderName = uid + QLatin1String(".pkg");
     packageRoot.mkdir(folderName);
     const QString folder = packageRoot.absoluteFilePath(folderName);
-    if (!QFileInfo(folder).isDir())
-        return QString();
+    if (!Platform::IsRealFolder(folder))
+        return QString(); // missing, or a link through which every write would leave the root
 
     // Plain files only; the old name is replaced whatever its case, so that "plate_7.nc"
     // stays the package's program under the new name.

@@ -45,7 +45,7 @@ int List(const Invocation &invocation)
         QJsonObject object{{QStringLiteral("root"), invocation.root}, {QStringLiteral("packages"), array}};
         if (!partsFolder.isEmpty())
             object.insert(QStringLiteral("parts"), partsFolder);
-        Console::Out(JsonText(object));
+        Console::OutLines(JsonText(object));
         return Console::Success;
     }
     QList<QStringList> rows;
@@ -72,7 +72,7 @@ int Show(const Invocation &invocation)
         QJsonObject object = PackageSummaryJson(*package);
         object.insert(QStringLiteral("manifest"), package->GetManifestFile().absoluteFilePath());
         object.insert(QStringLiteral("entries"), array);
-        Console::Out(JsonText(object));
+        Console::OutLines(JsonText(object));
         return Console::Success;
     }
 

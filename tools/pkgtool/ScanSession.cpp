@@ -159,7 +159,7 @@ void ScanSession::ScanFinished()
                                   {QStringLiteral("skipped"), QJsonArray::fromStringList(report.skippedFiles)},
                                   {QStringLiteral("total"), total},
                                   {QStringLiteral("seconds"), seconds}};
-        Console::Out(PackageViews::JsonText(summary, options.watch));
+        Console::OutLines(PackageViews::JsonText(summary, options.watch));
     } else {
         for (const QString &skipped : report.skippedFiles)
             Console::Out(QStringLiteral("skipped  ") + skipped);
