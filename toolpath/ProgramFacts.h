@@ -73,15 +73,15 @@ struct InsightSettings
 
 struct ProgramFacts
 {
-    bool complete = true;      // false when the interpreter stopped early
-    qint64 stoppedAtLine = 0;  // 1-based line where it stopped
-    QString reason;            // why it stopped
-    bool lathe = false;        // turret tools ("T0101"): drawn in the XZ plane
-    Extents extents;           // all motion except reference returns
-    QList<ToolFacts> tools;    // in order of first use
-    QStringList workOffsets;   // "G54" ... in order of first use
-    AxisRange feedMmPerMin;    // effective feed of feed moves
-    AxisRange spindleRpm;      // programmed speeds under G97
+    bool complete = true;     // false when the interpreter stopped early
+    qint64 stoppedAtLine = 0; // 1-based line where it stopped
+    QString reason;           // why it stopped
+    bool lathe = false;       // turret tools ("T0101"): drawn in the XZ plane
+    Extents extents;          // all motion except reference returns
+    QList<ToolFacts> tools;   // in order of first use
+    QStringList workOffsets;  // "G54" ... in order of first use
+    AxisRange feedMmPerMin;   // effective feed of feed moves
+    AxisRange spindleRpm;     // programmed speeds under G97
     double rapidLengthMm = 0;
     double feedLengthMm = 0;
     double dwellS = 0;
@@ -92,7 +92,7 @@ struct ProgramFacts
     QList<ToolUse> toolUsage;        // the tools page's rows, in order of first call in the file
     bool toolUsageTruncated = false; // more tools than ToolUsageLimits::maxTools
 
-    QList<PathPoint> path;    // bounded: long programs are thinned out
+    QList<PathPoint> path;     // bounded: long programs are thinned out
     QList<HoleMark> holeMarks; // bounded: the first holes only
 
     bool HasMotion() const { return rapidLengthMm > 0 || feedLengthMm > 0 || holes > 0; }

@@ -121,7 +121,7 @@ Block ParseBlock(const char *line, qint64 length)
         }
         if (digits == 0) {
             block.error = j < length && (line[j] == '#' || line[j] == '[') ? QByteArray("variable")
-                                                                          : QByteArray("address without a value");
+                                                                           : QByteArray("address without a value");
             return block;
         }
         const double value = (negative ? -mantissa : mantissa) / scale;
@@ -316,7 +316,8 @@ void Interpreter::Feed(qint64 length)
     qint64 i = 0;
     while (i < length && (line[i] == ' ' || line[i] == '\t'))
         ++i;
-    if (i < length && (line[i] == 'O' || line[i] == 'o' || line[i] == ':') && labels.size() < ToolpathLimits::maxLabels) {
+    if (i < length && (line[i] == 'O' || line[i] == 'o' || line[i] == ':') &&
+        labels.size() < ToolpathLimits::maxLabels) {
         const Block block = ParseBlock(line, length);
         if (block.label && !labels.contains(block.labelNumber))
             labels.insert(block.labelNumber, Label{fedUpTo, lineNumber});
@@ -376,8 +377,20 @@ bool Interpreter::SetModes(const Block &block)
 {
     for (const int code : block.gCodes) {
         switch (code) {
-        case 0: case 10: case 20: case 30:
-        case 730: case 810: case 820: case 830: case 840: case 850: case 860: case 870: case 880: case 890:
+        case 0:
+        case 10:
+        case 20:
+        case 30:
+        case 730:
+        case 810:
+        case 820:
+        case 830:
+        case 840:
+        case 850:
+        case 860:
+        case 870:
+        case 880:
+        case 890:
             break; // motion, below
         case 500:
             // Scaling off on a mill, speed limit or coordinate setting on a lathe.
@@ -390,30 +403,74 @@ bool Interpreter::SetModes(const Block &block)
             motion = -1;
             cycleR = cycleZ = initialZ = nan;
             break;
-        case 40: case 280: case 300: case 530: case 100: case 110:
+        case 40:
+        case 280:
+        case 300:
+        case 530:
+        case 100:
+        case 110:
             break; // non-modal, below
-        case 170: case 180: case 190:
+        case 170:
+        case 180:
+        case 190:
             plane = code;
             planeSet = true;
             break;
-        case 200: inches = true; break;
-        case 210: inches = false; break;
-        case 900: incremental = false; break;
-        case 910: incremental = true; break;
-        case 930: case 940: case 950: feedMode = code; break;
-        case 960: constantSurfaceSpeed = true; break;
-        case 970: constantSurfaceSpeed = false; break;
-        case 980: returnToInitial = true; break;
-        case 990: returnToInitial = false; break;
-        case 540: case 550: case 560: case 570: case 580: case 590: case 541: {
+        case 200:
+            inches = true;
+            break;
+        case 210:
+            inches = false;
+            break;
+        case 900:
+            incremental = false;
+            break;
+        case 910:
+            incremental = true;
+            break;
+        case 930:
+        case 940:
+        case 950:
+            feedMode = code;
+            break;
+        case 960:
+            constantSurfaceSpeed = true;
+            break;
+        case 970:
+            constantSurfaceSpeed = false;
+            break;
+        case 980:
+            returnToInitial = true;
+            break;
+        case 990:
+            returnToInitial = false;
+            break;
+        case 540:
+        case 550:
+        case 560:
+        case 570:
+        case 580:
+        case 590:
+        case 541: {
             const QString name = code == 541 ? QStringLiteral("G54.1 P%1").arg(int(block.Value('P')))
                                              : QStringLiteral("G%1").arg(code / 10);
             if (!facts.workOffsets.contains(name))
                 facts.workOffsets.append(name);
             break;
         }
-        case 150: case 400: case 410: case 420: case 430: case 440: case 490: case 501: case 610:
-        case 640: case 690: case 211: case 201:
+        case 150:
+        case 400:
+        case 410:
+        case 420:
+        case 430:
+        case 440:
+        case 490:
+        case 501:
+        case 610:
+        case 640:
+        case 690:
+        case 211:
+        case 201:
             break; // compensation, modes and cancellations that leave the programmed path as it is
         default:
             QByteArray name = "G" + QByteArray::number(code / 10);
@@ -530,8 +587,8 @@ void Interpreter::Execute(const Block &block, bool tooLong)
         }
     }
     // Reference returns and machine coordinates leave the program's picture as it was.
-    const bool nonModalAxes = block.HasG(4) || block.HasG(28) || block.HasG(30) || block.HasG(53) ||
-                              block.HasG(10) || block.HasG(11);
+    const bool nonModalAxes =
+        block.HasG(4) || block.HasG(28) || block.HasG(30) || block.HasG(53) || block.HasG(10) || block.HasG(11);
 
     for (const int code : block.gCodes) {
         if (code == 0 || code == 10 || code == 20 || code == 30 || code == 730 || (code >= 810 && code <= 890)) {

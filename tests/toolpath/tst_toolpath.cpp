@@ -40,8 +40,8 @@ private Q_SLOTS:
                                             << "-10..10 -10..10 0..0 | 0.000 62.832 6.283 |  | whole";
         QTest::newRow("full circle by R") << QByteArray("G0 X10 Y0 Z0\nG2 X-10 R10 F600\nX10 R10\n")
                                           << "-10..10 -10..10 0..0 | 0.000 62.832 6.283 |  | whole";
-        QTest::newRow("long arc by negative R") << QByteArray("G0 X10 Y0 Z0\nG3 X0 Y10 R-10 F600\n")
-                                                << "0..20 0..20 0..0 | 0.000 47.124 4.712 |  | whole";
+        QTest::newRow("long arc by negative R")
+            << QByteArray("G0 X10 Y0 Z0\nG3 X0 Y10 R-10 F600\n") << "0..20 0..20 0..0 | 0.000 47.124 4.712 |  | whole";
         QTest::newRow("helix") << QByteArray("G0 X10 Y0 Z0\nG3 X10 Y0 Z-5 I-10 J0 F100\n")
                                << "-10..10 -10..10 -5..0 | 0.000 63.030 37.818 |  | whole";
         QTest::newRow("incremental pattern")
@@ -63,8 +63,9 @@ private Q_SLOTS:
                                          << "0..10 0..0 0..0 | 0.000 10.000 1.000 |  | line 3: variable";
         QTest::newRow("unknown axis") << QByteArray("G0 X0 Y0 Z0\nG1 A90 F100\n")
                                       << "0..0 0..0 0..0 | 0.000 0.000 0.000 |  | line 2: axis A not interpreted";
-        QTest::newRow("missing subprogram") << QByteArray("G0 X0 Y0 Z0\nM98 P7\nG0 X5\n")
-                                            << "0..0 0..0 0..0 | 0.000 0.000 0.000 |  | line 2: subprogram O7 not in this file";
+        QTest::newRow("missing subprogram")
+            << QByteArray("G0 X0 Y0 Z0\nM98 P7\nG0 X5\n")
+            << "0..0 0..0 0..0 | 0.000 0.000 0.000 |  | line 2: subprogram O7 not in this file";
         QTest::newRow("two tools, T1 M6 T2")
             << QByteArray("T1 M6 T2\nG0 X0 Y0 Z5\nG1 Z-2 F700\nG0 Z5\nM6\nG1 Z-8\nG0 Z5\n")
             << "0..0 0..0 -8..5 | 20.000 20.000 11.834 | T1@-2..5 T2@-8..5 | whole";
