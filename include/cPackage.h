@@ -16,6 +16,7 @@
 #include <mutex>
 
 class MetadataGenerator;
+struct ProgramReading;
 class cPackageManager;
 class PackageScanThread;
 
@@ -85,6 +86,8 @@ protected:
     bool GenerateToolsFile();
     bool GenerateHistoryFile();
     bool GenerateEssentialMetadataFiles();
+    bool GenerateOverviewFile(const ProgramReading &reading);
+    bool GenerateToolsFile(const ProgramReading &reading);
 
     // Thumbnails
     bool UpdatePackageThumbs();

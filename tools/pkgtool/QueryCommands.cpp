@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "PackageViews.h"
+#include "ProgramFacts.h"
 
 #include <QJsonArray>
 
@@ -72,6 +73,9 @@ int Show(const Invocation &invocation)
         QJsonObject object = PackageSummaryJson(*package);
         object.insert(QStringLiteral("manifest"), package->GetManifestFile().absoluteFilePath());
         object.insert(QStringLiteral("entries"), array);
+        if (package->HasNCProgram())
+            object.insert(QStringLiteral("program"),
+                          ProgramFactsJson(ReadProgramFacts(package->GetPgmFileInfo(NCProgram).absoluteFilePath())));
         Console::OutLines(JsonText(object));
         return Console::Success;
     }
