@@ -191,7 +191,9 @@ QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folde
                      report);
                 continue;
             }
-            if (!folderRoundTrips || !PackageUID::RoundTrips(path, file.completeBaseName())) {
+            // "\" is a separator where the packages live on the control.
+            if (!folderRoundTrips || !PackageUID::RoundTrips(path, file.completeBaseName()) ||
+                !Platform::IsPlainFileName(file.fileName())) {
                 Skip(file.filePath(),
                      QStringLiteral("an identifier cannot carry the name or folder (\"^\", \",\" or \"!\")"), report);
                 continue;

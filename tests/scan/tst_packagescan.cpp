@@ -29,6 +29,8 @@ private Q_SLOTS:
     void deletesOnlyOnEvidence();
     void adoptsWhatOthersMade();
     void followsAShareMountedLater();
+    void noFlappingOverTwoPasses_data();
+    void noFlappingOverTwoPasses();
     void requestsWhileAPassRuns();
 
 private:
@@ -214,6 +216,46 @@ void tst_PackageScan::followsAShareMountedLater()
     QCOMPARE(added.size(), 0);
     QCOMPARE(ReadFile(copy), MillingProgram("LATE REVISION B"));
     QVERIFY(manager.GetPackage(uid)->HasNCProgram());
+}
+
+void tst_PackageScan::noFlappingOverTwoPasses_data()
+{
+    QTest::addColumn<QStringList>("files"); // below the parts folder; "dir/" makes a folder
+    QTest::addColumn<int>("packages");
+    QTest::addColumn<int>("skipped");
+    QTest::newRow("another extension") << QStringList{"prog.ngc", "PLATE.bak", "setup.txt"} << 0 << 3;
+    QTest::newRow("backup listed beside the program") << QStringList{"PLATE.bak", "PLATE.NC"} << 1 << 1;
+    QTest::newRow("NC half of a dotted conversational name") << QStringList{"PART.V2", "PART.V2.CNV"} << 1 << 0;
+    QTest::newRow("name an identifier cannot carry") << QStringList{"A^B.NC", "back\\slash.NC"} << 0 << 2;
+    QTest::newRow("folder an identifier cannot carry") << QStringList{"Smith, John/P.NC", "a!b/Q.NC"} << 0 << 2;
+    QTest::newRow("name too long for a folder") << QStringList{QString(250, 'L') + ".NC"} << 0 << 1;
+    QTest::newRow("folders differing only in case") << QStringList{"Mill/P.NC", "mill/P.NC"} << 0 << 2;
+    QTest::newRow("programs differing only in case") << QStringList{"P.NC", "p.nc"} << 1 << 1;
+}
+
+// A file that cannot keep a package gets none and is reported; nothing comes and goes.
+void tst_PackageScan::noFlappingOverTwoPasses()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, packages);
+    QFETCH(int, skipped);
+    QStringList folders{parts};
+    for (const QString &file : files) {
+        const QByteArray content =
+            file.endsWith(".CNV") ? ConversationalProgram() : QByteArray("G54\n") + MillingProgram("X");
+        QVERIFY2(WriteFile(parts + '/' + file, content), qPrintable(file));
+        if (file.contains('/') && !folders.contains(parts + '/' + file.section('/', 0, 0)))
+            folders << parts + '/' + file.section('/', 0, 0);
+    }
+    cPackageManager manager{QDir(root)};
+    QCOMPARE(Scan(manager, folders), packages);
+    QCOMPARE(manager.GetLastScanReport().skippedFiles.size(), skipped);
+    QSignalSpy added(&manager, &cPackageManager::PackageAdded);
+    QSignalSpy deleted(&manager, &cPackageManager::PackageDeleted);
+    for (int pass = 0; pass < 2; ++pass)
+        QCOMPARE(Scan(manager, folders), packages);
+    QCOMPARE(added.size() + deleted.size(), 0);
+    QCOMPARE(QDir(root).entryList({"*.pkg"}, QDir::Dirs).size(), packages);
 }
 
 void tst_PackageScan::requestsWhileAPassRuns()
