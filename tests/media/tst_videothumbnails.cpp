@@ -148,8 +148,8 @@ private Q_SLOTS:
         QCOMPARE(runCount(), 2 * first);
     }
 
-    // The registry going away stops a run of the tool at once instead of waiting it out, and
-    // an interrupted run is no failure of the video.
+    // The host's queries do not wait for a run of the tool; the registry going away stops it
+    // at once instead of waiting it out, and an interrupted run is no failure of the video.
     void destroyingRegistryStopsTool()
     {
         qputenv("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_hangs");
@@ -165,11 +165,20 @@ private Q_SLOTS:
 
         QVERIFY(registry->DoBackgroundScanForPackageUpdates({parts}));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 30000);
+        const qint64 pid = TestUtils::ReadFile(pidFile).toLongLong();
+        // While the tool runs, the host's queries answer: the tool is still running after them.
         QElapsedTimer clock;
         clock.start();
+        const QString uid = registry->CalculatePackageUID(QFileInfo(parts + "/PLATE_7.NC"));
+        cPackage *held = registry->GetPackage(uid);
+        QVERIFY(held && registry->GetListOfPackages(parts, cPackageManager::eAnyProgram).size() == 1);
+        QVERIFY(registry->GetPackageMap(QString(), true).size() == 1 && held->HasNCProgram());
+        QVERIFY(!held->GetManifestItems(Unknown).isEmpty() && !held->GetPgmLines(3, NCProgram).isEmpty());
+        qInfo("host queries took %lld ms while the tool ran", qint64(clock.elapsed()));
+        QVERIFY(::kill(pid_t(pid), 0) == 0 && registry->IsCurrentlyScanningForPackages());
+        clock.restart();
         registry.reset();
-        qInfo("registry destroyed %lld ms after the tool started", qint64(clock.elapsed()));
-        const qint64 pid = TestUtils::ReadFile(pidFile).toLongLong();
+        qInfo("registry destroyed in %lld ms", qint64(clock.elapsed()));
         QVERIFY(pid > 0 && ::kill(pid_t(pid), 0) == -1 && errno == ESRCH);
         QVERIFY(!QFileInfo::exists(package + "/.clip.mp4.nothumb"));
     }
