@@ -3,9 +3,11 @@
 #include <QFile>
 #include <QHash>
 #include <QIODevice>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -32,19 +34,22 @@ bool IsDigit(char c)
 // The words of one block. G and M codes are kept times ten ("G54.1" is 541).
 struct Block
 {
-    QList<int> gCodes;
-    QList<int> mCodes;
+    QVarLengthArray<int, 8> gCodes;
+    QVarLengthArray<int, 8> mCodes;
+    quint64 wholeG[2] = {}; // G0 to G127 without a decimal, as bits
     double value[26] = {};
     bool has[26] = {};
     bool label = false; // an O-number line
-    int toolWords = 0;  // T words; "T1 M6 T2" has two
+    // Read to its end as plain words with no T or M among them, so it says nothing about tools.
+    bool toolFree = false;
+    int toolWords = 0; // T words; "T1 M6 T2" has two
     double firstTool = 0;
     int labelNumber = 0;
     QByteArray error; // set when the block cannot be interpreted
 
     bool Has(char letter) const { return has[letter - 'A']; }
     double Value(char letter) const { return value[letter - 'A']; }
-    bool HasG(int code) const { return gCodes.contains(code * 10); }
+    bool HasG(int code) const { return code >= 0 && code < 128 && (wholeG[code / 64] >> (code % 64) & 1) != 0; }
 };
 
 // Parses one line; comments, block numbers and "%" are dropped.
@@ -67,6 +72,7 @@ Block ParseBlock(const char *line, qint64 length)
             return block;
         }
     }
+    bool toolLetters = false;
     while (i < length) {
         const char c = line[i];
         if (c == '(') {
@@ -98,27 +104,36 @@ Block ParseBlock(const char *line, qint64 length)
             return block;
         }
         const char letter = char(c & ~0x20);
+        toolLetters = toolLetters || letter == 'T' || letter == 'M';
         qint64 j = i + 1;
         while (j < length && line[j] == ' ')
             ++j;
         bool negative = false;
         if (j < length && (line[j] == '-' || line[j] == '+'))
             negative = line[j++] == '-';
+        // Digits are gathered as an integer while it is exact in a double, then as a double.
+        qint64 whole = 0;
         double mantissa = 0;
         double scale = 1;
         int digits = 0;
-        while (j < length && IsDigit(line[j])) {
-            mantissa = mantissa * 10 + (line[j++] - '0');
+        const auto addDigit = [&](int digit) {
+            if (digits < 15)
+                whole = whole * 10 + digit;
+            else
+                mantissa = (digits == 15 ? double(whole) : mantissa) * 10 + digit;
             ++digits;
-        }
+        };
+        while (j < length && IsDigit(line[j]))
+            addDigit(line[j++] - '0');
         if (j < length && line[j] == '.') {
             ++j;
             while (j < length && IsDigit(line[j])) {
-                mantissa = mantissa * 10 + (line[j++] - '0');
+                addDigit(line[j++] - '0');
                 scale *= 10;
-                ++digits;
             }
         }
+        if (digits <= 15)
+            mantissa = double(whole);
         if (digits == 0) {
             block.error = j < length && (line[j] == '#' || line[j] == '[') ? QByteArray("variable")
                                                                            : QByteArray("address without a value");
@@ -131,7 +146,10 @@ Block ParseBlock(const char *line, qint64 length)
                 block.error = "code out of range";
                 return block;
             }
-            (letter == 'G' ? block.gCodes : block.mCodes).append(int(std::lround(value * 10)));
+            const int code = int(std::lround(value * 10));
+            (letter == 'G' ? block.gCodes : block.mCodes).append(code);
+            if (letter == 'G' && code % 10 == 0 && code < 1280)
+                block.wholeG[code / 640] |= quint64(1) << (code / 10 % 64);
         } else if (letter != 'N') {
             if (letter == 'T' && block.toolWords++ == 0)
                 block.firstTool = value;
@@ -139,6 +157,7 @@ Block ParseBlock(const char *line, qint64 length)
             block.has[letter - 'A'] = true;
         }
     }
+    block.toolFree = !toolLetters;
     return block;
 }
 
@@ -146,19 +165,20 @@ Block ParseBlock(const char *line, qint64 length)
 class ToolTable
 {
 public:
-    ToolFacts *Of(int tool)
+    // The tool's place in the list, added when new; -1 for no tool or a full table.
+    int IndexOf(int tool)
     {
         if (tool <= 0)
-            return nullptr;
+            return -1;
         const auto found = index.constFind(tool);
         if (found != index.constEnd())
-            return &list[*found];
+            return *found;
         if (list.size() >= ToolUsageLimits::maxTools)
-            return nullptr;
+            return -1;
         index.insert(tool, int(list.size()));
         list.append(ToolFacts());
         list.last().tool = tool;
-        return &list.last();
+        return int(list.size() - 1);
     }
     QList<ToolFacts> list;
 
@@ -172,7 +192,15 @@ struct ToolReading
 {
     ToolTable table;
     int current = 0;
+    int currentIndex = -1; // of `current` in the table, looked up once per change
     int changes = 0;
+
+    void Select(int tool)
+    {
+        current = tool;
+        currentIndex = table.IndexOf(tool);
+    }
+    ToolFacts *Current() { return currentIndex < 0 ? nullptr : &table.list[currentIndex]; }
 };
 
 struct Frame
@@ -201,15 +229,18 @@ class Interpreter
 public:
     Interpreter(QIODevice &device, const InsightSettings &settings) : device(device), settings(settings)
     {
-        buffer.resize(ToolUsageLimits::maxLineLength + 1);
+        chunk.resize(1 << 16);
+        path.reserve(ToolpathLimits::maxPathPoints + 1);
     }
 
     ProgramFacts Run();
 
 private:
     bool ReadLine(qint64 *length, bool *tooLong);
-    void Seek(qint64 offset, qint64 line);
-    void Feed(qint64 length);
+    bool Refill();
+    qint64 Pos() const { return chunkStart + chunkPos; }
+    void Seek(qint64 to, qint64 number);
+    void Feed(qint64 length, const Block *parsed = nullptr);
     void Execute(const Block &block, bool tooLong);
     void Stop(const QByteArray &reason);
     void Finish() { running = false; }
@@ -230,7 +261,14 @@ private:
 
     QIODevice &device;
     InsightSettings settings;
-    QByteArray buffer;
+    // The device is read in chunks and split into lines here; `line` points at the current one.
+    QByteArray chunk;
+    qint64 chunkStart = 0; // device position of chunk[0]
+    qint64 chunkPos = 0;
+    qint64 chunkEnd = 0;
+    bool deviceDrained = false;
+    QByteArray longLine; // the kept start of a line longer than the chunk holds at once
+    const char *line = nullptr;
     ProgramFacts facts;
     ToolUsageReader toolUsage;
 
@@ -273,52 +311,111 @@ private:
     bool pathFull = false;
 };
 
+bool Interpreter::Refill()
+{
+    if (deviceDrained)
+        return false;
+    const qint64 kept = chunkEnd - chunkPos;
+    std::memmove(chunk.data(), chunk.constData() + chunkPos, size_t(kept));
+    chunkStart += chunkPos;
+    chunkPos = 0;
+    chunkEnd = kept;
+    const qint64 read = device.read(chunk.data() + kept, chunk.size() - kept);
+    if (read <= 0) {
+        deviceDrained = true;
+        return false;
+    }
+    chunkEnd += read;
+    return true;
+}
+
 bool Interpreter::ReadLine(qint64 *length, bool *tooLong)
 {
-    offset = device.pos();
-    const qint64 read = device.readLine(buffer.data(), buffer.size());
-    if (read <= 0)
-        return false;
+    constexpr qint64 maxLength = ToolUsageLimits::maxLineLength;
+    offset = Pos();
     *tooLong = false;
-    if (buffer.at(read - 1) != '\n' && read == buffer.size() - 1) {
-        // Only the start of an endless line is kept; the rest is passed over.
-        *tooLong = true;
-        char rest[4096];
-        for (;;) {
-            const qint64 more = device.readLine(rest, sizeof rest);
-            if (more <= 0 || rest[more - 1] == '\n')
-                break;
+    qint64 end = 0; // of the line's text, from chunkPos
+    for (;;) {
+        const char *begin = chunk.constData() + chunkPos;
+        const qint64 available = chunkEnd - chunkPos;
+        const qint64 window = std::min(available, maxLength + 1);
+        const auto *newline = static_cast<const char *>(std::memchr(begin, '\n', size_t(window)));
+        if (newline) {
+            end = newline - begin;
+            line = begin;
+            chunkPos += end + 1;
+            break;
+        }
+        if (available > maxLength) {
+            // Only the start of an endless line is kept; the rest is passed over.
+            longLine = QByteArray(begin, maxLength);
+            line = longLine.constData();
+            end = maxLength;
+            chunkPos += maxLength;
+            for (;;) {
+                const char *rest = chunk.constData() + chunkPos;
+                const auto *found = static_cast<const char *>(std::memchr(rest, '\n', size_t(chunkEnd - chunkPos)));
+                if (found) {
+                    chunkPos += found - rest + 1;
+                    break;
+                }
+                chunkPos = chunkEnd;
+                if (!Refill())
+                    break;
+            }
+            break;
+        }
+        if (!Refill()) {
+            if (available == 0)
+                return false;
+            end = available; // the last line, without an end
+            line = chunk.constData() + chunkPos;
+            chunkPos = chunkEnd;
+            break;
         }
     }
+    if (end >= maxLength) {
+        *tooLong = true;
+        end = maxLength;
+    }
     ++lineNumber;
-    qint64 end = read;
-    while (end > 0 && (buffer.at(end - 1) == '\n' || buffer.at(end - 1) == '\r'))
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r'))
         --end;
     *length = end;
     return true;
 }
 
-void Interpreter::Seek(qint64 to, qint64 line)
+void Interpreter::Seek(qint64 to, qint64 number)
 {
-    device.seek(to);
-    lineNumber = line;
+    if (to >= chunkStart && to <= chunkStart + chunkEnd) {
+        chunkPos = to - chunkStart;
+    } else {
+        device.seek(to);
+        chunkStart = to;
+        chunkPos = chunkEnd = 0;
+        deviceDrained = false;
+    }
+    lineNumber = number;
 }
 
-// First sight of a line: list its tools and remember its label.
-void Interpreter::Feed(qint64 length)
+// First sight of a line: list its tools and remember its label. `parsed` is the line's block
+// when the interpreter has already read it.
+void Interpreter::Feed(qint64 length, const Block *parsed)
 {
     if (offset != fedUpTo)
         return;
-    fedUpTo = device.pos();
+    fedUpTo = Pos();
     fedLines = lineNumber;
-    const char *line = buffer.constData();
-    toolUsage.AddLine(line, length, lineNumber);
+    if (!parsed || !parsed->toolFree)
+        toolUsage.AddLine(line, length, lineNumber);
+    if (parsed && !parsed->label)
+        return;
     qint64 i = 0;
     while (i < length && (line[i] == ' ' || line[i] == '\t'))
         ++i;
     if (i < length && (line[i] == 'O' || line[i] == 'o' || line[i] == ':') &&
         labels.size() < ToolpathLimits::maxLabels) {
-        const Block block = ParseBlock(line, length);
+        const Block block = parsed ? *parsed : ParseBlock(line, length);
         if (block.label && !labels.contains(block.labelNumber))
             labels.insert(block.labelNumber, Label{fedUpTo, lineNumber});
     }
@@ -330,14 +427,18 @@ ProgramFacts Interpreter::Run()
         Stop("cannot read the program");
         return facts;
     }
-    offset = fedUpTo = device.pos();
+    offset = fedUpTo = chunkStart = device.pos();
     qint64 length = 0;
     bool tooLong = false;
     while (ReadLine(&length, &tooLong)) {
-        Feed(length);
-        if (running)
-            Execute(ParseBlock(buffer.constData(), length), tooLong);
-        if (!running && device.pos() < fedUpTo)
+        if (!running) {
+            Feed(length);
+        } else {
+            const Block block = ParseBlock(line, length);
+            Feed(length, &block);
+            Execute(block, tooLong);
+        }
+        if (!running && Pos() < fedUpTo)
             Seek(fedUpTo, fedLines); // the rest of the file only for the tools page
     }
     if (running && !frames.isEmpty())
@@ -503,8 +604,7 @@ void Interpreter::ChangeTools(const Block &block)
         const int tool = word >= 100 ? word / 100 : word;
         if (tool != 0 && tool != byTurret.current)
             ++byTurret.changes;
-        byTurret.current = tool;
-        byTurret.table.Of(tool);
+        byTurret.Select(tool);
         selected = word;
     }
     if (m6) {
@@ -513,8 +613,7 @@ void Interpreter::ChangeTools(const Block &block)
         const int changedTo = block.toolWords > 0 ? int(block.firstTool) : selected;
         if (changedTo > 0) {
             ++byM6.changes;
-            byM6.current = changedTo;
-            byM6.table.Of(changedTo);
+            byM6.Select(changedTo);
         }
         selected = block.toolWords > 1 ? int(block.Value('T')) : 0;
     }
@@ -580,9 +679,9 @@ void Interpreter::Execute(const Block &block, bool tooLong)
             const double seconds = block.Has('P') ? block.Value('P') : block.Has('X') ? block.Value('X') : 0;
             facts.dwellS += seconds;
             motionTime += seconds;
-            if (ToolFacts *tool = byM6.table.Of(byM6.current))
+            if (ToolFacts *tool = byM6.Current())
                 tool->timeS += seconds;
-            if (ToolFacts *tool = byTurret.table.Of(byTurret.current))
+            if (ToolFacts *tool = byTurret.Current())
                 tool->timeS += seconds;
         }
     }
@@ -645,8 +744,8 @@ void Interpreter::Execute(const Block &block, bool tooLong)
 
 void Interpreter::AddToExtents(const double point[3], const bool known[3])
 {
-    ToolFacts *m6Tool = byM6.table.Of(byM6.current);
-    ToolFacts *turretTool = byTurret.table.Of(byTurret.current);
+    ToolFacts *m6Tool = byM6.Current();
+    ToolFacts *turretTool = byTurret.Current();
     for (int axis = 0; axis < 3; ++axis) {
         if (!known[axis])
             continue;
@@ -698,7 +797,7 @@ void Interpreter::Account(double length, PathKind kind, double seconds, double e
         facts.feedMmPerMin.Add(effectiveFeed);
     }
     motionTime += seconds;
-    for (ToolFacts *tool : {byM6.table.Of(byM6.current), byTurret.table.Of(byTurret.current)}) {
+    for (ToolFacts *tool : {byM6.Current(), byTurret.Current()}) {
         if (!tool)
             continue;
         (kind == PathKind::Rapid ? tool->rapidLengthMm : tool->feedLengthMm) += length;
@@ -711,17 +810,19 @@ void Interpreter::AddPoint(PathKind kind, bool joined)
     if (pathFull)
         return;
     if (path.size() >= ToolpathLimits::maxPathPoints) {
-        // Thin the sketch out: drop every other point inside runs of like moves.
-        QList<RawPoint> kept;
-        kept.reserve(path.size());
-        for (qsizetype i = 0; i < path.size(); ++i) {
-            const PathPoint &p = path.at(i).point;
-            const bool edge = i + 1 >= path.size() || !p.joined || !path.at(i + 1).point.joined ||
-                              path.at(i + 1).point.kind != p.kind || path.at(i + 1).point.tool != p.tool;
+        // Thin the sketch out: drop every other point inside runs of like moves. In place: a
+        // point is judged by its successor, which has not been overwritten yet.
+        RawPoint *points = path.data();
+        const qsizetype count = path.size();
+        qsizetype kept = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            const PathPoint &p = points[i].point;
+            const bool edge = i + 1 >= count || !p.joined || !points[i + 1].point.joined ||
+                              points[i + 1].point.kind != p.kind || points[i + 1].point.tool != p.tool;
             if (edge || i % 2 == 0)
-                kept.append(path.at(i));
+                points[kept++] = points[i];
         }
-        path.swap(kept);
+        path.resize(kept);
         if (path.size() > ToolpathLimits::maxPathPoints * 3 / 4) {
             pathFull = true;
             return;
@@ -838,10 +939,9 @@ void Interpreter::ArcMove(const Block &block, bool clockwise, const double targe
     };
     const double direction = clockwise ? -1.0 : 1.0;
     const int steps = std::clamp(int(std::ceil(sweep / (pi / 18))), 2, 72);
-    for (int step = 1; step <= steps; ++step) {
+    for (int step = 1; step < steps; ++step) {
         placeAt(startAngle + direction * sweep * step / steps, double(step) / steps);
-        if (step < steps)
-            AddPoint(PathKind::Feed, true);
+        AddPoint(PathKind::Feed, true);
     }
     for (int quadrant = 0; quadrant < 4; ++quadrant) {
         const double angle = quadrant * pi / 2;
@@ -974,7 +1074,7 @@ void Interpreter::CallSubprogram(const Block &block)
     if (count <= 0)
         return;
     Frame frame;
-    frame.returnOffset = device.pos();
+    frame.returnOffset = Pos();
     frame.returnLine = lineNumber;
     frame.remaining = count - 1;
     Label label;

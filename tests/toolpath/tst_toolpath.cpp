@@ -69,6 +69,20 @@ private Q_SLOTS:
         QTest::newRow("two tools, T1 M6 T2")
             << QByteArray("T1 M6 T2\nG0 X0 Y0 Z5\nG1 Z-2 F700\nG0 Z5\nM6\nG1 Z-8\nG0 Z5\n")
             << "0..0 0..0 -8..5 | 20.000 20.000 11.834 | T1@-2..5 T2@-8..5 | whole";
+        // Lines are kept up to 4096 bytes; a longer one stops the reading.
+        const QByteArray start("G0 X0 Y0 Z0\nG1 X10 F600\n");
+        QTest::newRow("longest line") << start + "G1 X20" + QByteArray(4089, ' ') + "\nX30\n"
+                                      << "0..30 0..0 0..0 | 0.000 30.000 3.000 |  | whole";
+        QTest::newRow("line too long") << start + "G1 X20" + QByteArray(4090, ' ') + "\nX30\n"
+                                       << "0..10 0..0 0..0 | 0.000 10.000 1.000 |  | line 3: line too long";
+        QTest::newRow("last line too long, no end")
+            << start + "G1 X20" + QByteArray(9000, ' ')
+            << "0..10 0..0 0..0 | 0.000 10.000 1.000 |  | line 3: line too long";
+        // The subprogram lies further on than one read of the file reaches.
+        QTest::newRow("subprogram far ahead")
+            << QByteArray("G0 X0 Y0 Z0\nM98 P100\nG1 X30 F600\nM30\n") + QByteArray("(PADDING)\n").repeated(20000) +
+                   "O100\nG1 X10 F600\nM99\n"
+            << "0..30 0..0 0..0 | 0.000 30.000 3.000 |  | whole";
     }
 
     void programs()
