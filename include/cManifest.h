@@ -60,6 +60,9 @@ private:
     // "manifest.xml" as this manifest last read or wrote it, so that a file that did not
     // change is neither parsed again nor compared byte for byte at every scan.
     bool RefreshFromManifestFile();
+    // Reads "manifest.xml" again when another writer replaced it since this manifest last
+    // read or wrote it (its stamp changed); keeps this state otherwise.
+    bool ReloadIfChangedOnDisk();
     // Makes the manifest and its entries hold `path` (equal to their folder) as one string.
     void ShareFolderPath(const QString &path);
     quint64 StateFingerprint() const;

@@ -16,6 +16,7 @@
 #include <mutex>
 
 class MetadataGenerator;
+class PackageLock;
 class cPackageManager;
 class PackageScanThread;
 
@@ -23,7 +24,8 @@ class PackageScanThread;
 // document it. Copies of a package share its manifest, metadata generator and lock.
 //
 // Every public operation holds the package's lock, so the host's calls and the background
-// scan's maintenance of the same package never run at the same time.
+// scan's maintenance of the same package never run at the same time; operations that
+// change the package's files hold it against other processes as well.
 class PACKAGEMANAGER_EXPORT cPackage
 {
     friend class cPackageManager;
@@ -93,9 +95,10 @@ protected:
     cPackage *MovePackage(const QString &newPackageUID);
     cPackage *CopyPackage(const QString &newPackageUID);
 
-    // The lock that serialises work on this package (shared with its copies).
-    // A standard mutex rather than Qt's, so that ThreadSanitizer sees the lock.
-    std::recursive_mutex &Lock() const { return *lock; }
+    // The lock that serialises work on this package (shared with its copies), among this
+    // process's threads (a standard mutex, so that ThreadSanitizer sees it) and, at the
+    // outermost level, among processes (see package/PackageLock.h).
+    PackageLock &Lock() const { return *lock; }
 
     QFileInfo GetPartNCProgram() const;
     QFileInfo GetPartCONVProgram() const;
@@ -117,7 +120,7 @@ private:
 
     std::shared_ptr<cManifest> manifest;
     std::shared_ptr<MetadataGenerator> metadataGenerator;
-    std::shared_ptr<std::recursive_mutex> lock;
+    std::shared_ptr<PackageLock> lock;
     tPackageUID packageUID;
     QString packageName;
     QString packageDirPath;      // absolute path of the package folder

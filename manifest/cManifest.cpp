@@ -719,6 +719,19 @@ bool cManifest::RefreshFromManifestFile()
     return ImportFromManifestFile(QString());
 }
 
+bool cManifest::ReloadIfChangedOnDisk()
+{
+    if (manifestFileName.isEmpty())
+        return true;
+    const Platform::FileStamp stamp = Platform::StampOf(ManifestFilePath());
+    if (!stamp.IsValid())
+        return true; // nothing to read: this state is all there is
+    if (syncedSize >= 0 && stamp.size == syncedSize && stamp.modified == syncedModified &&
+        stamp.changed == syncedChanged && stamp.identity == syncedIdentity)
+        return true;
+    return ImportFromManifestFile(name);
+}
+
 quint64 cManifest::StateFingerprint() const
 {
     Fingerprint print;

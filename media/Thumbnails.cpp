@@ -2,12 +2,13 @@
 
 #include "media/ExifReader.h"
 #include "media/ffmpegInterface.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTransform>
 
@@ -66,14 +67,12 @@ bool SaveAsJpeg(const QImage &picture, const QString &path)
 {
     if (picture.isNull())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPEG"))
         return false;
-    if (!picture.save(&file, "JPEG")) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // A thumbnail is made again from its source: no need to force it to disk.
+    return Platform::WriteFileAtomically(path, bytes, Platform::Durability::NoSync);
 }
 
 // A link at a thumbnail's place is removed, so that writing never reaches its target.
@@ -109,7 +108,8 @@ void MakeVideoThumbnail(const QFileInfo &video, const QString &thumbnailPath)
 
 QString CopyDefaultFile(const QString &defaultName, const QString &destination)
 {
-    Platform::CopyFileKeepTime(InFolder(Platform::DefaultsDir(), defaultName), destination);
+    // An existing file of the name (left by an earlier request) serves as well.
+    (void)Platform::CopyFileKeepTime(InFolder(Platform::DefaultsDir(), defaultName), destination);
     return QFileInfo::exists(destination) ? QFileInfo(destination).fileName() : QString();
 }
 

@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "package/PackageLock.h"
 #include "package/cPackagePrograms_p.h"
 #include "platform/PlatformFiles.h"
 
@@ -26,12 +27,12 @@ std::shared_ptr<MetadataGenerator> SharedMetadataGenerator()
 
 } // namespace
 
-cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
-    : lock(std::make_shared<std::recursive_mutex>())
+cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram) : lock(std::make_shared<PackageLock>())
 {
     packageUID = packageFolder.completeBaseName().toUpper();
     packageName = GetNameFromUID(packageUID);
     packageDirPath = packageFolder.absoluteFilePath();
+    lock->SetFolder(packageDirPath);
 
     if (partProgram.exists()) {
         // The NC program and its conversational companion share the program's name.
@@ -49,11 +50,12 @@ cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)
-    : lock(std::make_shared<std::recursive_mutex>())
+    : lock(std::make_shared<PackageLock>())
 {
     packageName = GetNameFromUID(uid);
     packageUID = uid.toUpper();
     packageDirPath = packageFolder.absolutePath();
+    lock->SetFolder(packageDirPath);
 
     QDir parts = partsFolder;
     if (parts == QDir(QString()))
@@ -119,31 +121,31 @@ QDir cPackage::GetPartDirFromPackageUID(const QString &uid)
 
 QString cPackage::GetPackageName() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return packageName;
 }
 
 QString cPackage::GetPackageUID() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return packageUID;
 }
 
 unsigned int cPackage::GetPackageSize() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetPackageSize() : 0;
 }
 
 unsigned int cPackage::GetPackageSizeLimit() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetPackageLimit() : 0;
 }
 
 QFileInfo cPackage::GetManifestFile() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return QFileInfo(packageDirPath + QLatin1String("/manifest.xml"));
 }
 

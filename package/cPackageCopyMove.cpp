@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -109,9 +110,14 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
         qCWarning(lcPackageCopyMove) << "refused move to" << newPackageUID;
         return this;
     }
+    // What another process wrote goes with the package.
+    if (manifest)
+        (void)manifest->ReloadIfChangedOnDisk();
     // A rename never replaces a folder (on every system, and whatever the case of its name).
     if (FolderNameTaken(newFolder) || !QDir().rename(oldFolder, newFolder))
         return this;
+    // The lock file, held, moved with the folder.
+    lock->SetFolder(newFolder);
 
     const QString oldName = packageName;
     const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
@@ -135,6 +141,7 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
         for (auto it = renamedFiles.crbegin(); it != renamedFiles.crend(); ++it)
             QFile::rename(newFolder + QLatin1Char('/') + it->second, newFolder + QLatin1Char('/') + it->first);
         QDir().rename(newFolder, oldFolder);
+        lock->SetFolder(oldFolder);
         return this;
     }
 

@@ -1,5 +1,7 @@
 #include "cPackage.h"
 
+#include "package/PackageLock.h"
+
 #include "MetadataGenerator.h"
 #include "media/Thumbnails.h"
 #include "platform/PlatformFiles.h"

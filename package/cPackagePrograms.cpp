@@ -1,5 +1,7 @@
 #include "cPackage.h"
 
+#include "package/PackageLock.h"
+
 #include "package/cPackagePrograms_p.h"
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
@@ -138,19 +140,19 @@ QFileInfo cPackage::FindCONVProgram(const QDir &folder) const
 
 bool cPackage::HasNCProgram() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest && manifest->GetManifestItem(NCProgram) != nullptr;
 }
 
 bool cPackage::HasCONVProgram() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest && manifest->GetManifestItem(ConvProgram) != nullptr;
 }
 
 QFileInfo cPackage::GetPgmFileInfo(eMetadataType type) const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
     if (!item)
         return QFileInfo();
@@ -171,7 +173,7 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
 {
     if (count <= 0 || (type != NCProgram && type != ConvProgram))
         return QStringList();
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
     if (!item)
         return QStringList();

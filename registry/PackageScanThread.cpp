@@ -1,6 +1,7 @@
 #include "registry/PackageScanThread.h"
 
 #include "cPackage.h"
+#include "package/PackageLock.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"

@@ -1,5 +1,6 @@
 #include "cPackageManager.h"
 
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
@@ -277,6 +278,9 @@ bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackag
         }
         if (!deleted)
             return false; // still registered, in every map
+        // A share cannot remove a folder that holds an open file: let go of the lock file.
+        if (removePackageFolder)
+            package->Lock().ReleaseAcrossProcesses();
         if (removePackageFolder && !RemoveFolder(QFileInfo(package->GetPackageDir().absolutePath()))) {
             qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
             return false; // the next scan drops the package, whose programs are gone
