@@ -167,7 +167,7 @@ QFileInfo cPackage::GetPartCONVProgram() const
 bool cPackage::IsTutorialPackage() const
 {
     // A manifest that has neither read nor computed a size is not a tutorial's.
-    return manifest && manifest->HasKnownPackageSize() && manifest->GetPackageSize() == 0;
+    return manifest && manifest->HasKnownPackageSize() && manifest->GetPackageSizeInBytes() == 0;
 }
 
 bool cPackage::IsFromPartsPath(const QString &folder) const

@@ -143,7 +143,9 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
 
     const FolderClaim claim(sharedMap, uid);
     const QString folderName = uid + QLatin1String(".pkg");
-    packageRoot.mkdir(folderName);
+    // Only into a folder of our own making, so that an import that fails can be undone whole.
+    if (!packageRoot.mkdir(folderName))
+        return QString();
     const QString folder = packageRoot.absoluteFilePath(folderName);
     if (!QFileInfo(folder).isDir())
         return QString();
@@ -161,8 +163,13 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
             target.replace(oldName, name, Qt::CaseInsensitive);
         if (!Platform::IsPlainFileName(target))
             continue;
-        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target))
+        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target)) {
+            // A package missing a file (a full disk) is no import: nothing is filed.
             qCWarning(lcOperations) << "could not import" << file.fileName();
+            if (!QDir(folder).removeRecursively())
+                qCWarning(lcOperations) << "could not remove the unfinished import" << folder;
+            return QString();
+        }
     }
 
     auto *package = new cPackage(uid, QDir(folder), destinationPartsFolder);
