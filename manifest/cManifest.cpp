@@ -663,6 +663,8 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     QVarLengthArray<qsizetype, 32> content;
     for (qsizetype i = 0; i < listing.size(); ++i) {
         const QString fileName = listing.at(i).fileName();
+        if (Platform::IsOwnBookkeepingName(fileName))
+            continue;
         listedNames.insert(fileName);
         if (fileName.compare(ManifestFileName(), Qt::CaseInsensitive) == 0 ||
             listing.at(i).suffix().compare(QLatin1String("thumb"), Qt::CaseInsensitive) == 0)

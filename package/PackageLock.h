@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CrossProcessLock.h"
+#include "platform/PlatformFiles.h"
 
 #include <QString>
 
@@ -34,7 +35,7 @@ public:
     void ReleaseAcrossProcesses();
 
     // The lock file's name: hidden, never a manifest entry, never copied.
-    static QString FileName() { return QStringLiteral(".package.lock"); }
+    static QString FileName() { return Platform::PackageLockFileName(); }
 
 private:
     std::recursive_mutex mutex;

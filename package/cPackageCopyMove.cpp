@@ -195,7 +195,8 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
     const QFileInfoList files = QDir(sourceFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo &file : files) {
         const QString fileName = file.fileName();
-        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0)
+        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0 ||
+            Platform::IsOwnBookkeepingName(fileName))
             continue;
         const QString target = CopiedFileName(fileName, packageName, newName);
         if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target)) {

@@ -158,6 +158,11 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *wri
     return WriteFileAtomically(path, bytes, Durability::Sync, written);
 }
 
+bool IsOwnBookkeepingName(const QString &fileName)
+{
+    return fileName == PackageLockFileName() || IsOwnTemporaryName(fileName);
+}
+
 int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)
 {
     int removed = 0;

@@ -57,6 +57,17 @@ bool IsPlainFileName(const QString &name);
 // tells whether the file was written.
 [[nodiscard]] bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written = nullptr);
 
+// The name of the lock file in each package folder (see package/PackageLock.h).
+inline QString PackageLockFileName()
+{
+    return QStringLiteral(".package.lock");
+}
+
+// Whether a file in a package folder is the library's own bookkeeping (the lock file or a
+// temporary file): never a manifest entry, never listed, never copied. Checked by name, since
+// Windows does not hide names that start with a dot.
+bool IsOwnBookkeepingName(const QString &fileName);
+
 // Removes the plain files in `folder` (not in its subfolders) whose names are our temporary
 // names and that were last modified more than maxAgeSeconds ago: those of a killed writer.
 // Links are never followed nor removed. Returns how many were removed.

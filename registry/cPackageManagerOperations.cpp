@@ -158,6 +158,8 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
     const QFileInfoList files =
         sourceDir.exists() ? sourceDir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted) : QFileInfoList();
     for (const QFileInfo &file : files) {
+        if (Platform::IsOwnBookkeepingName(file.fileName()))
+            continue;
         QString target = file.fileName();
         if (renamed && !oldName.isEmpty())
             target.replace(oldName, name, Qt::CaseInsensitive);
