@@ -38,7 +38,13 @@ protected:
     void VerifyMinimalManifestExists();
     bool SetManifestPropertiesToRegularMode();
 
-    unsigned int GetPackageSize() const { return packageSize; }
+    // The total in bytes, as large as it is; GetPackageSize() saturates at the largest
+    // unsigned int.
+    quint64 GetPackageSizeInBytes() const { return packageSize; }
+    unsigned int GetPackageSize() const
+    {
+        return packageSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned int>(packageSize);
+    }
     unsigned int GetPackageLimit() const { return packageLimit; }
     // False until a size was read from "manifest.xml" or computed by a write.
     bool HasKnownPackageSize() const { return sizeKnown; }
@@ -47,7 +53,10 @@ protected:
 
 private:
     bool DeleteManifestItem(cManifestItem *item);
-    unsigned int calculatePackageSize();
+    quint64 calculatePackageSize();
+    // Sets "manifest.xml" aside when the last read found it unreadable and it has not
+    // changed since; false when it must not be replaced (it could not be opened).
+    bool SetAsideUnreadableFile(const QString &manifestFilePath);
     void OrganizeManifestOrder();
 
     // Frees entries that no manifest sharing this one's entries still lists.
@@ -60,6 +69,9 @@ private:
     // "manifest.xml" as this manifest last read or wrote it, so that a file that did not
     // change is neither parsed again nor compared byte for byte at every scan.
     bool RefreshFromManifestFile();
+    // Reads "manifest.xml" again when another writer replaced it since this manifest last
+    // read or wrote it (its stamp changed); keeps this state otherwise.
+    bool ReloadIfChangedOnDisk();
     // Makes the manifest and its entries hold `path` (equal to their folder) as one string.
     void ShareFolderPath(const QString &path);
     quint64 StateFingerprint() const;
@@ -73,7 +85,7 @@ private:
     cManifestItem *AddItemForFile(const QFileInfo &file, const QString &author, const QString &comment);
     QByteArray SerializeManifest() const;
 
-    unsigned int packageSize = 0;
+    quint64 packageSize = 0;
     // 0 until "manifest.xml" records a limit or regular mode sets it.
     unsigned int packageLimit = 0;
     bool sizeKnown = false;
@@ -95,6 +107,12 @@ private:
     quint64 syncedFingerprint = 0;
     bool syncedFileHoldsState = false;
     bool syncedReadingGivesState = false;
+    // The stamp of a "manifest.xml" that could not be read (size -1: none), and whether it
+    // could not even be opened (an outage, not damage).
+    qint64 unreadableSize = -1;
+    qint64 unreadableModified = 0;
+    quint64 unreadableIdentity = 0;
+    bool unreadableNotOpened = false;
 
     // The manifests that share entries with this one; made on the first copy only, so a
     // manifest that is never copied carries no pool.

@@ -98,7 +98,7 @@ private:
     QDateTime modTime; // UTC, null when unknown
     // The file's size when its time was last taken, so that the manifest can total the
     // package without a further stat per file.
-    quint32 fileSize = 0;
+    quint64 fileSize = 0;
     eMetadataType kind = Unknown;
     bool hidden = true;
     bool readOnly = true;

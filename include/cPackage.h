@@ -17,6 +17,7 @@
 
 class MetadataGenerator;
 struct ProgramReading;
+class PackageLock;
 class cPackageManager;
 class PackageScanThread;
 
@@ -24,7 +25,8 @@ class PackageScanThread;
 // document it. Copies of a package share its manifest, metadata generator and lock.
 //
 // Every public operation holds the package's lock, so the host's calls and the background
-// scan's maintenance of the same package never run at the same time.
+// scan's maintenance of the same package never run at the same time; operations that
+// change the package's files hold it against other processes as well.
 class PACKAGEMANAGER_EXPORT cPackage
 {
     friend class cPackageManager;
@@ -100,9 +102,10 @@ protected:
     cPackage *MovePackage(const QString &newPackageUID);
     cPackage *CopyPackage(const QString &newPackageUID);
 
-    // The lock that serialises work on this package (shared with its copies).
-    // A standard mutex rather than Qt's, so that ThreadSanitizer sees the lock.
-    std::recursive_mutex &Lock() const { return *lock; }
+    // The lock that serialises work on this package (shared with its copies), among this
+    // process's threads (a standard mutex, so that ThreadSanitizer sees it) and, at the
+    // outermost level, among processes (see package/PackageLock.h).
+    PackageLock &Lock() const { return *lock; }
 
     QFileInfo GetPartNCProgram() const;
     QFileInfo GetPartCONVProgram() const;
@@ -111,8 +114,9 @@ protected:
     // later) learns its program from the first pass that meets it.
     void FollowPartProgram(const QFileInfo &partProgram);
     // Whether the package folder holds a copy of the program; `readable` is false when the
-    // folder could not be read, which is no evidence either way.
-    bool HoldsProgramCopy(bool *readable) const;
+    // folder could not be read, which is no evidence either way; `listed` tells whether the
+    // manifest names that copy.
+    bool HoldsProgramCopy(bool *readable, bool *listed) const;
     // The files in the parts folder that removing the package deletes: those named as its
     // own copies ("NAME" or "NAME.NC", and "NAME.CNV", in any letter case). False when the
     // folder cannot be read or a name matches two files.
@@ -136,7 +140,7 @@ private:
 
     std::shared_ptr<cManifest> manifest;
     std::shared_ptr<MetadataGenerator> metadataGenerator;
-    std::shared_ptr<std::recursive_mutex> lock;
+    std::shared_ptr<PackageLock> lock;
     tPackageUID packageUID;
     QString packageName;
     QString packageDirPath;      // absolute path of the package folder

@@ -27,10 +27,10 @@ inline QDateTime ModTimeUtc(const QFileInfo &file)
 #endif
 }
 
-// The size as the package size counts it (unsigned 32-bit, wrapping); 0 for no file.
-inline quint32 Size(const QFileInfo &file)
+// The file's size; 0 for no file.
+inline quint64 Size(const QFileInfo &file)
 {
-    return file.isFile() ? static_cast<quint32>(file.size()) : 0u;
+    return file.isFile() ? static_cast<quint64>(file.size()) : 0u;
 }
 
 } // namespace ManifestFileFacts

@@ -31,8 +31,52 @@ struct cManifest::EntryPool
 namespace {
 
 const unsigned int RegularPackageLimit = 104857600;
-// Far beyond any real package (a typical manifest is 2 KiB, one entry some 250 bytes).
-const qint64 MaxManifestBytes = 2 * 1024 * 1024;
+// The file is streamed, so its size costs no memory beyond its entries (each file is
+// listed once); the cap is far above what a folder's entries give (some 250 bytes each, so
+// millions of files), and keeps a runaway file from being parsed for minutes.
+const qint64 MaxManifestBytes = qint64(1) << 30;
+// The reader holds one token (a tag with its attributes, or a text) whole: an author or a
+// comment of a million characters is no text anyone wrote, but a damaged file.
+const qint64 MaxTokenBytes = 1 << 20;
+
+// The longest run of bytes between markup delimiters, read in small pieces; a file that
+// cannot be read counts as one endless run.
+qint64 LongestTokenRun(QFile &file)
+{
+    qint64 longest = 0;
+    qint64 run = 0;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = file.read(buffer.data(), buffer.size());
+        if (read < 0)
+            return std::numeric_limits<qint64>::max();
+        if (read == 0)
+            break;
+        for (qint64 i = 0; i < read; ++i) {
+            const char c = buffer.at(i);
+            if (c == '<' || c == '>') {
+                longest = std::max(longest, run);
+                run = 0;
+            } else {
+                ++run;
+            }
+        }
+    }
+    return std::max(longest, run);
+}
+
+// The name under which an unreadable "manifest.xml" is kept; empty when none is free.
+QString SetAsidePath(const QString &manifestFilePath)
+{
+    const QString base = manifestFilePath + QLatin1String(".unreadable");
+    for (int n = 0; n < 100; ++n) {
+        const QString candidate = n == 0 ? base : base + QLatin1Char('.') + QString::number(n);
+        const QFileInfo info(candidate);
+        if (!info.exists() && !info.isSymLink())
+            return candidate;
+    }
+    return QString();
+}
 
 QString ManifestFileName()
 {
@@ -45,8 +89,28 @@ QString SharedFileName(const QString &fileName)
     return fileName == ManifestFileName() ? ManifestFileName() : fileName;
 }
 
-// "package_size" and "package_limit": a decimal that fits a signed 32-bit integer; anything
-// else, a negative number included, reads as 0.
+// "package_size": a decimal of any size (a package of videos passes 4 GiB; one beyond 64 bits
+// reads as the largest size). Anything else, a negative number included, is no size at all,
+// so that only an explicit 0 makes a tutorial package.
+bool ReadPackageSize(QStringView text, quint64 *size)
+{
+    bool ok = false;
+    *size = text.toULongLong(&ok, 10);
+    if (ok)
+        return true;
+    const QStringView digits = text.trimmed();
+    if (digits.isEmpty())
+        return false;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    *size = std::numeric_limits<quint64>::max();
+    return true;
+}
+
+// "package_limit": a decimal that fits a signed 32-bit integer; anything else, a negative
+// number included, reads as 0.
 unsigned int ReadSize(QStringView text)
 {
     bool ok = false;
@@ -248,17 +312,40 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
     const QString manifestFilePath = ManifestFilePath();
     // Taken before reading: a change made while the file is read shows at the next look.
     const Platform::FileStamp stampBeforeRead = Platform::StampOf(manifestFilePath);
+    unreadableSize = -1;
+    // A file that holds texts but cannot be read is never replaced by a manifest without
+    // them: it is kept, or set aside, when the manifest is next written.
+    const auto markUnreadable = [&](bool notOpened) {
+        unreadableSize = stampBeforeRead.size;
+        unreadableModified = stampBeforeRead.modified;
+        unreadableIdentity = stampBeforeRead.identity;
+        unreadableNotOpened = notOpened;
+        RememberFileSync(stampBeforeRead.size, stampBeforeRead.modified, stampBeforeRead.changed,
+                         stampBeforeRead.identity, false, false);
+    };
     // A linked "manifest.xml" could lead out of the package folder, and a FIFO in its place
     // would block every command: neither is read.
     QFile file;
-    if (!Platform::OpenRegularFile(file, manifestFilePath, Platform::LinkPolicy::Refuse))
+    if (!Platform::OpenRegularFile(file, manifestFilePath, Platform::LinkPolicy::Refuse)) {
+        if (stampBeforeRead.IsValid() && stampBeforeRead.size > 0) {
+            qCWarning(lcManifest) << "cannot read" << manifestFilePath << file.errorString();
+            markUnreadable(true);
+        }
         return true;
+    }
     QString nameInFile;
-    // The reader holds a text token whole, so a damaged file of runaway size is not read; the
-    // next save replaces it.
     if (file.size() > MaxManifestBytes) {
         qCWarning(lcManifest) << "not reading" << manifestFilePath << "of" << file.size() << "bytes";
+        markUnreadable(false);
         return true;
+    }
+    if (file.size() > MaxTokenBytes) {
+        const qint64 longest = LongestTokenRun(file);
+        if (longest > MaxTokenBytes || !file.seek(0)) {
+            qCWarning(lcManifest) << "not reading" << manifestFilePath << "with a text of" << longest << "bytes";
+            markUnreadable(false);
+            return true;
+        }
     }
 
     // A file that names no package must not leave the manifest nameless: every file would
@@ -280,6 +367,9 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
         }
     }
 
+    // A folder holds a file once: an entry that repeats a listed file adds nothing (and a
+    // damaged file repeating one entry millions of times costs no memory).
+    QSet<QString> listedFiles;
     QXmlStreamReader xml(&file);
     auto moveToNextStartElement = [&xml] {
         while (!xml.atEnd()) {
@@ -300,8 +390,9 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                         if (name.isEmpty())
                             name = attribute.value().toString();
                     } else if (key == u"package_size") {
-                        packageSize = ReadSize(attribute.value());
-                        sizeKnown = true;
+                        sizeKnown = ReadPackageSize(attribute.value(), &packageSize);
+                        if (!sizeKnown)
+                            packageSize = 0;
                     } else if (key == u"package_limit") {
                         packageLimit = ReadSize(attribute.value());
                     }
@@ -312,6 +403,10 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                 // Only a plain name in this folder can be an entry's file; anything else could
                 // lead another operation out of the package folder.
                 const bool plain = Platform::IsPlainFileName(text);
+                if (plain && listedFiles.contains(text)) {
+                    qCInfo(lcManifest) << "ignoring a repeated entry for" << text << "in" << manifestFilePath;
+                    continue; // the reader stands on the element's end
+                }
                 if (plain) {
                     parsed.folderPath = folderPath;
                     parsed.fileName = text;
@@ -339,6 +434,8 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                         parsed.SetModTime(value.toString());
                 }
                 if (plain || text.isEmpty()) {
+                    if (plain)
+                        listedFiles.insert(parsed.fileName);
                     cManifestItem *item = nullptr;
                     for (auto it = reusable.find(parsed.fileName); it != reusable.end() && it.key() == parsed.fileName;
                          ++it) {
@@ -370,9 +467,34 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
     RememberFileSync(stampBeforeRead.size, stampBeforeRead.modified, stampBeforeRead.changed, stampBeforeRead.identity,
                      false, readingGivesState);
     if (xml.hasError() && xml.error() != QXmlStreamReader::PrematureEndOfDocumentError) {
-        qCInfo(lcManifest) << "cannot read" << manifestFilePath << ":" << xml.errorString();
+        qCWarning(lcManifest) << "cannot read" << manifestFilePath << ":" << xml.errorString();
+        markUnreadable(false);
         return false;
     }
+    return true;
+}
+
+bool cManifest::SetAsideUnreadableFile(const QString &manifestFilePath)
+{
+    if (unreadableSize < 0)
+        return true;
+    const Platform::FileStamp stamp = Platform::StampOf(manifestFilePath);
+    if (!stamp.IsValid() || stamp.size != unreadableSize || stamp.modified != unreadableModified ||
+        stamp.identity != unreadableIdentity) {
+        unreadableSize = -1; // replaced or removed since: nothing of it to keep
+        return true;
+    }
+    if (unreadableNotOpened) {
+        qCWarning(lcManifest) << "not replacing" << manifestFilePath << "which could not be read";
+        return false;
+    }
+    const QString aside = SetAsidePath(manifestFilePath);
+    if (aside.isEmpty() || !QFile::rename(manifestFilePath, aside)) {
+        qCWarning(lcManifest) << "cannot set aside the unreadable" << manifestFilePath;
+        return false;
+    }
+    qCWarning(lcManifest) << "kept the unreadable" << manifestFilePath << "as" << aside;
+    unreadableSize = -1;
     return true;
 }
 
@@ -394,12 +516,11 @@ bool cManifest::ExportToManifestFile()
             return true;
     }
 
+    if (!SetAsideUnreadableFile(manifestFilePath))
+        return false;
     const QByteArray bytes = SerializeManifest();
-    // Writing through a link would change a file outside the package folder: replace the
-    // link by a file of its own.
-    const QFileInfo info(manifestFilePath);
-    if (info.isSymLink())
-        QFile::remove(manifestFilePath);
+    // Writing through a link would change a file outside the package folder: the writer's
+    // rename replaces the link by a file of its own.
     if (!Platform::WriteFileAtomically(manifestFilePath, bytes)) {
         ForgetFileSync();
         qCWarning(lcManifest) << "cannot write" << manifestFilePath;
@@ -541,6 +662,8 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     QVarLengthArray<qsizetype, 32> content;
     for (qsizetype i = 0; i < listing.size(); ++i) {
         const QString fileName = listing.at(i).fileName();
+        if (Platform::IsOwnBookkeepingName(fileName))
+            continue;
         listedNames.insert(fileName);
         if (fileName.compare(ManifestFileName(), Qt::CaseInsensitive) == 0 ||
             listing.at(i).suffix().compare(QLatin1String("thumb"), Qt::CaseInsensitive) == 0)
@@ -671,12 +794,11 @@ bool cManifest::SetManifestPropertiesToRegularMode()
     return ExportToManifestFile();
 }
 
-unsigned int cManifest::calculatePackageSize()
+quint64 cManifest::calculatePackageSize()
 {
     // Each entry took its file's size with its time, when it was read, matched or reset,
-    // so totalling costs no stat. Unsigned 32-bit: a total beyond 4 GiB wraps around, as the
-    // file format records it.
-    quint32 total = 0;
+    // so totalling costs no stat.
+    quint64 total = 0;
     for (const cManifestItem *item : std::as_const(entries)) {
         if (!item->fileName.isEmpty())
             total += item->fileSize;
@@ -718,11 +840,25 @@ bool cManifest::RefreshFromManifestFile()
     return ImportFromManifestFile(QString());
 }
 
+bool cManifest::ReloadIfChangedOnDisk()
+{
+    if (manifestFileName.isEmpty())
+        return true;
+    const Platform::FileStamp stamp = Platform::StampOf(ManifestFilePath());
+    if (!stamp.IsValid())
+        return true; // nothing to read: this state is all there is
+    if (syncedSize >= 0 && stamp.size == syncedSize && stamp.modified == syncedModified &&
+        stamp.changed == syncedChanged && stamp.identity == syncedIdentity)
+        return true;
+    return ImportFromManifestFile(name);
+}
+
 quint64 cManifest::StateFingerprint() const
 {
     Fingerprint print;
     print.Add(name);
-    print.Add(quint64(packageSize) << 32 | packageLimit);
+    print.Add(packageSize);
+    print.Add(quint64(packageLimit));
     print.Add(quint64(sizeKnown) << 32 | quint64(entries.size()));
     for (const cManifestItem *item : entries) {
         print.Add(quint64(quintptr(item)));
@@ -743,7 +879,7 @@ bool cManifest::StateReadsBackAsIs() const
     // entries of a known kind in this folder with plain names and texts that survive XML.
     // Placeholders are written without attributes, so only default ones come back as they are.
     const unsigned int maxReadable = unsigned(std::numeric_limits<int>::max());
-    if (!sizeKnown || packageSize > maxReadable || packageLimit > maxReadable || !ReadsBackAsIs(name))
+    if (!sizeKnown || packageLimit > maxReadable || !ReadsBackAsIs(name))
         return false;
     for (const cManifestItem *item : entries) {
         if (item->kind < Overview || item->kind >= Unknown || item->folderPath != folderPath)

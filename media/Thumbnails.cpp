@@ -2,13 +2,14 @@
 
 #include "media/ExifReader.h"
 #include "media/ffmpegInterface.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTransform>
 
@@ -75,14 +76,12 @@ bool SaveAsJpeg(const QImage &picture, const QString &path)
 {
     if (picture.isNull())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPEG"))
         return false;
-    if (!picture.save(&file, "JPEG")) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // A thumbnail is made again from its source: no need to force it to disk.
+    return Platform::WriteFileAtomically(path, bytes, Platform::Durability::NoSync);
 }
 
 // A link at a thumbnail's place is removed, so that writing never reaches its target.
@@ -170,7 +169,8 @@ namespace {
 
 QString CopyDefaultFile(const QString &defaultName, const QString &destination)
 {
-    Platform::CopyFileKeepTime(InFolder(Platform::DefaultsDir(), defaultName), destination);
+    // An existing file of the name (left by an earlier request) serves as well.
+    (void)Platform::CopyFileKeepTime(InFolder(Platform::DefaultsDir(), defaultName), destination);
     return QFileInfo::exists(destination) ? QFileInfo(destination).fileName() : QString();
 }
 

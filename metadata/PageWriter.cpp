@@ -2,10 +2,10 @@
 
 #include "MetadataLogging_p.h"
 #include "platform/RegularFiles.h"
+#include "platform/AtomicFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace PageWriter {
 
@@ -112,30 +112,15 @@ bool Write(const QString &path, const QByteArray &bytes, bool *written)
 {
     if (written)
         *written = false;
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
+    if (QFileInfo(path).isSymLink()) {
         qCWarning(lcMetadata) << "not writing through a symbolic link:" << path;
         return false;
     }
-    if (info.exists() && info.size() == bytes.size()) {
-        QFile existing(path);
-        if (existing.open(QIODevice::ReadOnly) && existing.read(bytes.size() + 1) == bytes)
-            return true;
-    }
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcMetadata) << "cannot write" << path << file.errorString();
+    // Pages hold what was recorded (runs, history rows): forced to disk like the manifest.
+    if (!Platform::WriteFileAtomically(path, bytes, Platform::Durability::Sync, written)) {
+        qCWarning(lcMetadata) << "cannot write" << path;
         return false;
     }
-    if (file.write(bytes) != bytes.size())
-        file.cancelWriting();
-    if (!file.commit()) {
-        qCWarning(lcMetadata) << "cannot write" << path << file.errorString();
-        return false;
-    }
-    if (written)
-        *written = true;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "package/PackageLock.h"
 #include "package/cPackagePrograms_p.h"
 #include "platform/PlatformFiles.h"
 
@@ -26,12 +27,12 @@ std::shared_ptr<MetadataGenerator> SharedMetadataGenerator()
 
 } // namespace
 
-cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
-    : lock(std::make_shared<std::recursive_mutex>())
+cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram) : lock(std::make_shared<PackageLock>())
 {
     packageUID = packageFolder.completeBaseName().toUpper();
     packageName = GetNameFromUID(packageUID);
     packageDirPath = packageFolder.absoluteFilePath();
+    lock->SetFolder(packageDirPath);
 
     if (partProgram.exists())
         SetPartProgramPaths(partProgram);
@@ -61,15 +62,18 @@ void cPackage::FollowPartProgram(const QFileInfo &partProgram)
     partCONVProgramPath.squeeze();
 }
 
-bool cPackage::HoldsProgramCopy(bool *readable) const
+bool cPackage::HoldsProgramCopy(bool *readable, bool *listed) const
 {
+    *listed = false;
     *readable = QFileInfo(packageDirPath).isDir() && QDir(packageDirPath).isReadable();
     if (!*readable)
         return false;
     for (const eMetadataType type : {NCProgram, ConvProgram}) {
         const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
-        if (item && item->GetFileInfo().exists())
+        if (item && item->GetFileInfo().exists()) {
+            *listed = true;
             return true;
+        }
     }
     // The manifest may be missing or unreadable while the copy is there.
     QFileInfo nc;
@@ -79,11 +83,12 @@ bool cPackage::HoldsProgramCopy(bool *readable) const
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)
-    : lock(std::make_shared<std::recursive_mutex>())
+    : lock(std::make_shared<PackageLock>())
 {
     packageName = GetNameFromUID(uid);
     packageUID = uid.toUpper();
     packageDirPath = packageFolder.absolutePath();
+    lock->SetFolder(packageDirPath);
 
     QDir parts = partsFolder;
     if (parts == QDir(QString()))
@@ -149,31 +154,31 @@ QDir cPackage::GetPartDirFromPackageUID(const QString &uid)
 
 QString cPackage::GetPackageName() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return packageName;
 }
 
 QString cPackage::GetPackageUID() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return packageUID;
 }
 
 unsigned int cPackage::GetPackageSize() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetPackageSize() : 0;
 }
 
 unsigned int cPackage::GetPackageSizeLimit() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetPackageLimit() : 0;
 }
 
 QFileInfo cPackage::GetManifestFile() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return QFileInfo(packageDirPath + QLatin1String("/manifest.xml"));
 }
 
@@ -195,7 +200,7 @@ QFileInfo cPackage::GetPartCONVProgram() const
 bool cPackage::IsTutorialPackage() const
 {
     // A manifest that has neither read nor computed a size is not a tutorial's.
-    return manifest && manifest->HasKnownPackageSize() && manifest->GetPackageSize() == 0;
+    return manifest && manifest->HasKnownPackageSize() && manifest->GetPackageSizeInBytes() == 0;
 }
 
 bool cPackage::IsFromPartsPath(const QString &folder) const

@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -109,9 +110,14 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
         qCWarning(lcPackageCopyMove) << "refused move to" << newPackageUID;
         return this;
     }
+    // What another process wrote goes with the package.
+    if (manifest)
+        (void)manifest->ReloadIfChangedOnDisk();
     // A rename never replaces a folder (on every system, and whatever the case of its name).
     if (FolderNameTaken(newFolder) || !QDir().rename(oldFolder, newFolder))
         return this;
+    // The lock file, held, moved with the folder.
+    lock->SetFolder(newFolder);
 
     const QString oldName = packageName;
     const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
@@ -135,6 +141,7 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
         for (auto it = renamedFiles.crbegin(); it != renamedFiles.crend(); ++it)
             QFile::rename(newFolder + QLatin1Char('/') + it->second, newFolder + QLatin1Char('/') + it->first);
         QDir().rename(newFolder, oldFolder);
+        lock->SetFolder(oldFolder);
         return this;
     }
 
@@ -173,51 +180,45 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
         qCWarning(lcPackageCopyMove) << "refused copy to" << newPackageUID;
         return nullptr;
     }
-    const bool madeFolder = QDir().mkdir(newFolder);
-    if (!QFileInfo(newFolder).isDir())
-        return nullptr; // nothing could hold the copy
-    // A copy without its program would be dropped, folder and all, by the next scan: then
-    // the copy fails, and what it wrote goes again.
-    const QString ncProgram = FindNCProgram(QDir(sourceFolder)).fileName();
-    const QString convProgram = FindCONVProgram(QDir(sourceFolder)).fileName();
-    QStringList written;
-    bool programsCopied = true;
+    // Only into a folder of our own making: what a failed copy wrote goes again, folder and all.
+    if (FolderNameTaken(newFolder) || !QDir().mkdir(newFolder))
+        return nullptr;
+    const auto undo = [&newFolder](cPackage *made) {
+        delete made;
+        if (!QDir(newFolder).removeRecursively())
+            qCWarning(lcPackageCopyMove) << "could not remove the unfinished copy" << newFolder;
+        return nullptr;
+    };
 
-    // Plain files only: no subfolders, and no links that might lead out of the package.
+    // Plain files only: no subfolders, and no links that might lead out of the package. A
+    // copy that misses a file (a full disk) is no copy: the operator would lose it unawares.
     const QFileInfoList files = QDir(sourceFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo &file : files) {
         const QString fileName = file.fileName();
-        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0)
+        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0 ||
+            Platform::IsOwnBookkeepingName(fileName))
             continue;
         const QString target = CopiedFileName(fileName, packageName, newName);
-        if (Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target)) {
-            written << target;
-            continue;
+        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), newFolder + QLatin1Char('/') + target)) {
+            qCWarning(lcPackageCopyMove) << "could not copy" << fileName << "to" << newFolder;
+            return undo(nullptr);
         }
-        qCWarning(lcPackageCopyMove) << "could not copy" << fileName << "to" << newFolder;
-        if (fileName == ncProgram || fileName == convProgram)
-            programsCopied = false;
-    }
-    if (!programsCopied) {
-        for (const QString &name : std::as_const(written))
-            QFile::remove(newFolder + QLatin1Char('/') + name);
-        if (madeFolder)
-            QDir().rmdir(newFolder);
-        return nullptr;
     }
 
     auto *copy = new cPackage(newPackageUID, QDir(newFolder), GetPartDirFromPackageUID(newPackageUID));
     if (copy->manifest) {
         copy->manifest->MatchManifestToFiles(QDir(newFolder));
         copy->manifest->VerifyMinimalManifestExists();
-        copy->manifest->ExportToManifestFile();
+        if (!copy->manifest->ExportToManifestFile())
+            return undo(copy);
         const cManifestItem *stats = copy->manifest->GetManifestItem(Stats);
-        if (copy->metadataGenerator && stats)
-            copy->metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0);
+        if (copy->metadataGenerator && stats && !copy->metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0))
+            return undo(copy);
     }
     copy->UpdateToolInfo();
-    copy->UpdateHistoryFile(ProgramOrigin, QStringLiteral("Copied From Program Name = ") + GetNameFromUID(packageUID),
-                            QString());
+    if (!copy->UpdateHistoryFile(ProgramOrigin,
+                                 QStringLiteral("Copied From Program Name = ") + GetNameFromUID(packageUID), QString()))
+        return undo(copy);
 
     // The part programs go into the new parts folder, never over a program there.
     QString partsPath = QFileInfo(newFolder).fileName();
@@ -228,14 +229,25 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
     partsPath.replace(QLatin1Char(','), QLatin1Char('/'));
     const QString partsFolder = MakePathNoCase(partsPath);
     if (!partsFolder.isEmpty() && copy->manifest) {
-        bool copied = true;
-        if (const cManifestItem *nc = copy->manifest->GetManifestItem(NCProgram))
-            copied = Platform::CopyFileKeepTime(nc->GetFileInfo().absoluteFilePath(),
-                                                partsFolder + QLatin1Char('/') + nc->GetFileNameString());
-        const cManifestItem *conv = copy->manifest->GetManifestItem(ConvProgram);
-        if (copied && conv)
-            Platform::CopyFileKeepTime(conv->GetFileInfo().absoluteFilePath(),
-                                       partsFolder + QLatin1Char('/') + conv->GetFileNameString());
+        // A program already in the parts folder is never replaced and stays the package's,
+        // without a companion from the copy; one that cannot be written there (a full disk)
+        // undoes the copy.
+        QStringList madePrograms;
+        for (const eMetadataType kind : {NCProgram, ConvProgram}) {
+            const cManifestItem *program = copy->manifest->GetManifestItem(kind);
+            if (!program)
+                continue;
+            const QString target = partsFolder + QLatin1Char('/') + program->GetFileNameString();
+            if (!Platform::FindEntryNoCase(partsFolder, program->GetFileNameString()).isEmpty())
+                break;
+            if (!Platform::CopyFileKeepTime(program->GetFileInfo().absoluteFilePath(), target)) {
+                qCWarning(lcPackageCopyMove) << "could not copy the program to" << target;
+                for (const QString &made : std::as_const(madePrograms))
+                    QFile::remove(made);
+                return undo(copy);
+            }
+            madePrograms << target;
+        }
         // The parts folder may have been made just now.
         copy->FindPartProgramsIn(QDir(partsFolder));
     }

@@ -1,12 +1,14 @@
 #include "cPackage.h"
 
 #include "media/Thumbnails.h"
+#include "package/PackageLock.h"
+
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMutexLocker>
-#include <QTemporaryFile>
 
 // Adding files to and removing files from a package.
 
@@ -37,15 +39,8 @@ void DeleteThumbnailOf(const cManifestItem *entry, const QString &folder)
 bool ReplaceFile(const QString &source, const QString &destination)
 {
     const QFileInfo target(destination);
-    QString temporaryPath;
-    {
-        // Reserve a free hidden name next to the destination (hidden files are not package files).
-        QTemporaryFile reservation(target.absolutePath() + QLatin1String("/.") + target.fileName() +
-                                   QLatin1String(".new.XXXXXX"));
-        if (!reservation.open())
-            return false;
-        temporaryPath = reservation.fileName();
-    }
+    // A hidden name next to the destination (hidden files are not package files).
+    const QString temporaryPath = Platform::OwnTemporaryPathFor(target.absoluteFilePath());
     if (!Platform::CopyFileKeepTime(source, temporaryPath))
         return false;
     if (!QFile::remove(destination)) {
@@ -68,6 +63,8 @@ bool cPackage::AddFileToPackage(const QFileInfo &file, const QString &author, co
     QMutexLocker locker(lock.get());
     if (!manifest)
         return false;
+    // Another process may have changed the manifest since it was read.
+    (void)manifest->ReloadIfChangedOnDisk();
 
     const QFileInfo source(file.absoluteFilePath()); // fresh, not the caller's cached data
     if (!source.exists() || !source.isFile())
@@ -129,6 +126,7 @@ bool cPackage::RemoveFileFromPackage(const QString &fileName)
     QMutexLocker locker(lock.get());
     if (!manifest)
         return false;
+    (void)manifest->ReloadIfChangedOnDisk();
 
     const cManifestItem *entry = manifest->LookupManifestItemByFileName(fileName);
     if (!entry)

@@ -1,5 +1,7 @@
 #include "cPackage.h"
 
+#include "package/PackageLock.h"
+
 #include <QMutexLocker>
 
 // Binding of a package to its manifest. The protected operations run under the lock their
@@ -46,12 +48,12 @@ bool cPackage::OpenUpPackageToFullMode()
 
 cManifestItem *cPackage::GetManifestItem(eMetadataType type) const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetManifestItem(type) : nullptr;
 }
 
 QList<cManifestItem *> cPackage::GetManifestItems(eMetadataType type) const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest ? manifest->GetManifestItems(type) : QList<cManifestItem *>();
 }

@@ -1,5 +1,7 @@
 #include "cPackage.h"
 
+#include "package/PackageLock.h"
+
 #include "MetadataGenerator.h"
 #include "ProgramPreview.h"
 #include "media/Thumbnails.h"

@@ -1,5 +1,7 @@
 #include "cPackage.h"
 
+#include "package/PackageLock.h"
+
 #include "package/cPackagePrograms_p.h"
 #include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
@@ -175,19 +177,19 @@ bool cPackage::FindPartProgramsToRemove(const QString &partsFolder, QStringList 
 
 bool cPackage::HasNCProgram() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest && manifest->GetManifestItem(NCProgram) != nullptr;
 }
 
 bool cPackage::HasCONVProgram() const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     return manifest && manifest->GetManifestItem(ConvProgram) != nullptr;
 }
 
 QFileInfo cPackage::GetPgmFileInfo(eMetadataType type) const
 {
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
     if (!item)
         return QFileInfo();
@@ -208,7 +210,7 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
 {
     if (count <= 0 || (type != NCProgram && type != ConvProgram))
         return QStringList();
-    QMutexLocker locker(lock.get());
+    QMutexLocker locker(&lock->InProcess());
     const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
     if (!item)
         return QStringList();

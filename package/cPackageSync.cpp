@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "package/cPackagePrograms_p.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -13,18 +14,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcPackageSync, "packagemanager.package.sync", QtWarningMsg)
 
 using PackagePrograms::JoinPath;
-
-// A hidden name in `folder`, derived from `name`, that no entry uses yet.
-QString UnusedHiddenPath(const QString &folder, const QString &name, const QString &tag)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate =
-            JoinPath(folder, QLatin1Char('.') + name + tag + (attempt ? QString::number(attempt) : QString()));
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
-            return candidate;
-    }
-    return QString();
-}
 
 // Copies a package copy to its parts-folder path. The parts folder is not ours to
 // overwrite: the copy fails when the file exists there, in any letter case, as it would
@@ -117,16 +106,16 @@ bool cPackage::AddPartProgramsToPackageFolder(const QFileInfo &file)
     // The new copy is complete under a hidden name before the old copy is touched, and the
     // old copy is set aside rather than deleted until the new one is in place: a failure
     // at any step leaves the package with a whole program.
-    const QString staged = UnusedHiddenPath(packageDirPath, name, QStringLiteral(".sync"));
-    if (staged.isEmpty() || !Platform::CopyFileKeepTime(source.absoluteFilePath(), staged)) {
+    const QString staged = Platform::OwnTemporaryPathFor(destination);
+    if (!Platform::CopyFileKeepTime(source.absoluteFilePath(), staged)) {
         qCWarning(lcPackageSync) << "cannot copy" << source.absoluteFilePath() << "into" << packageDirPath;
         return false;
     }
 
     QString setAside;
     if (!oldPath.isEmpty()) {
-        setAside = UnusedHiddenPath(packageDirPath, oldName, QStringLiteral(".old"));
-        if (setAside.isEmpty() || !QFile::rename(oldPath, setAside)) {
+        setAside = Platform::OwnTemporaryPathFor(oldPath);
+        if (!QFile::rename(oldPath, setAside)) {
             qCWarning(lcPackageSync) << "cannot replace" << oldPath;
             QFile::remove(staged);
             return false;

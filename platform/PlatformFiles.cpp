@@ -1,10 +1,10 @@
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
-#include <QTemporaryFile>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
 #include <QTimeZone>
 #endif
@@ -122,20 +122,20 @@ bool IsPlainFileName(const QString &name)
 
 bool CopyFileKeepTime(const QString &source, const QString &destination)
 {
-    if (QFileInfo::exists(destination))
+    const QFileInfo destinationInfo(destination);
+    if (destinationInfo.exists() || destinationInfo.isSymLink())
         return false;
     // A FIFO or device as the source would block the copy or fill the disk.
     QFile input;
     if (!OpenRegularFile(input, source, LinkPolicy::Follow))
         return false;
     const QFileInfo sourceInfo(source);
-    const QFileInfo destinationInfo(destination);
 
-    // Write under a temporary name in the destination folder, then rename into place:
-    // an interrupted copy never leaves a partial file under the real name.
-    QTemporaryFile temporary(destinationInfo.absolutePath() + QLatin1String("/.") + destinationInfo.fileName() +
-                             QLatin1String(".XXXXXX"));
-    if (!temporary.open())
+    // Written under a temporary name in the destination folder, forced to disk, then renamed
+    // into place: an interrupted or failed copy never leaves a partial file under the real
+    // name, and a crash right after the copy never leaves an empty one.
+    OwnTemporaryFile temporary;
+    if (!temporary.Create(destination))
         return false;
     QByteArray buffer;
     buffer.resize(1 << 16);
@@ -145,41 +145,43 @@ bool CopyFileKeepTime(const QString &source, const QString &destination)
             return false;
         if (read == 0)
             break;
-        if (temporary.write(buffer.constData(), read) != read)
+        if (!temporary.Write(buffer.constData(), read))
             return false;
     }
-    if (!temporary.flush())
+    temporary.TakePermissionsOf(source);
+    if (!temporary.SetModified(sourceInfo.lastModified().toMSecsSinceEpoch()))
         return false;
-    temporary.setPermissions(sourceInfo.permissions());
-    temporary.setFileTime(sourceInfo.lastModified(), QFileDevice::FileModificationTime);
-    // QFile::rename never replaces an existing destination.
-    if (!temporary.rename(destination))
-        return false;
-    temporary.setAutoRemove(false);
-    return true;
+    // Never over an existing destination, even one that appeared during the copy.
+    return temporary.Commit(Durability::Sync, false);
 }
 
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written)
 {
-    if (written)
-        *written = false;
-    {
-        QFile existing(path);
-        if (existing.size() == bytes.size() && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
-            return true;
+    return WriteFileAtomically(path, bytes, Durability::Sync, written);
+}
+
+bool IsOwnBookkeepingName(const QString &fileName)
+{
+    return fileName == PackageLockFileName() || IsOwnTemporaryName(fileName);
+}
+
+int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)
+{
+    int removed = 0;
+    const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-maxAgeSeconds);
+    // Hidden names included (ours start with a dot); links are neither entered nor removed.
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QFileInfo &entry : entries) {
+        if (!IsOwnTemporaryName(entry.fileName()))
+            continue;
+        const FileFacts facts = FactsOf(entry.absoluteFilePath());
+        if (entry.isSymLink() || !facts.isFile || !(facts.modifiedUtc < limit))
+            continue;
+        if (QFile::remove(entry.absoluteFilePath()))
+            ++removed;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
-        return false;
-    if (written)
-        *written = true;
-    return true;
+    return removed;
 }
 
 FileStamp StampOf(const QString &path)

@@ -42,14 +42,36 @@ QString FindEntryNoCase(const QString &folder, const QString &name);
 // A plain file name: not empty, no "/" or "\", not "." or "..".
 bool IsPlainFileName(const QString &name);
 
-// Copies `source` to `destination` under a temporary name in the destination folder and
-// renames it into place; never overwrites (false when the destination exists); the copy
-// gets the source's last-modified time.
-bool CopyFileKeepTime(const QString &source, const QString &destination);
+// Temporary files: everything the library writes into a package or parts folder is first
+// written as ".<target name>.<6 random letters or digits>.pmtmp" beside its target (see
+// AtomicFile.h). Hidden names never show in package listings or manifests.
 
-// Writes the bytes atomically; skips the write when the file already holds them.
-// `written` (optional) tells whether the file was written.
-bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written = nullptr);
+// Copies `source` to `destination` under a temporary name in the destination folder,
+// forces it to disk and renames it into place; never overwrites (false when the
+// destination exists); the copy gets the source's last-modified time. On failure nothing
+// is left behind.
+[[nodiscard]] bool CopyFileKeepTime(const QString &source, const QString &destination);
+
+// Writes the bytes atomically and durably; skips the write when the file already holds
+// them. On failure the old file is whole and the result is false. `written` (optional)
+// tells whether the file was written.
+[[nodiscard]] bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written = nullptr);
+
+// The name of the lock file in each package folder (see package/PackageLock.h).
+inline QString PackageLockFileName()
+{
+    return QStringLiteral(".package.lock");
+}
+
+// Whether a file in a package folder is the library's own bookkeeping (the lock file or a
+// temporary file): never a manifest entry, never listed, never copied. Checked by name, since
+// Windows does not hide names that start with a dot.
+bool IsOwnBookkeepingName(const QString &fileName);
+
+// Removes the plain files in `folder` (not in its subfolders) whose names are our temporary
+// names and that were last modified more than maxAgeSeconds ago: those of a killed writer.
+// Links are never followed nor removed. Returns how many were removed.
+int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds);
 
 // What tells one version of a file from another without reading it: its size, its
 // modification and status-change times at the file system's precision, and its identity

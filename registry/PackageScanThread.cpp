@@ -4,6 +4,7 @@
 #include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
+#include "package/PackageLock.h"
 #include "programs/PartPrograms.h"
 #include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
@@ -20,11 +21,9 @@ namespace {
 
 // A package folder name longer than this cannot be made on the file systems we serve.
 constexpr int MaxFolderNameBytes = 255;
-// A folder with nothing of value in it is removed only once it is this old: another process
-// may have just made it for a package it is setting up.
-constexpr qint64 AbandonedFolderAgeSeconds = 3600;
-
-const QLatin1String lockFileName(".package.lock");
+// A folder with nothing of value in it, and a temporary file, are removed only once they are
+// this old: another process may be setting the package up or writing the file right now.
+constexpr qint64 LeftoverAgeSeconds = 3600;
 
 // The extensions a package recognises as its program: "NAME", "NAME.NC", "NAME.CNV".
 bool HasProgramSuffix(const QFileInfo &file)
@@ -33,19 +32,34 @@ bool HasProgramSuffix(const QFileInfo &file)
     return suffix.isEmpty() || suffix == QLatin1String("NC") || suffix == QLatin1String("CNV");
 }
 
-// Scratch files of this library: the lock and hidden temporary names.
-bool IsScratchName(const QString &name)
-{
-    return name == lockFileName || name.startsWith(QLatin1Char('.'));
-}
-
+// Nothing but this library's own files: its lock and temporary files.
 bool HoldsNothingOfValue(const Platform::FolderListing &content)
 {
     for (const Platform::FolderListing::Entry &entry : content.Entries()) {
-        if (entry.kind != Platform::FolderListing::File || !IsScratchName(entry.name))
+        if (entry.kind != Platform::FolderListing::File || !Platform::IsOwnBookkeepingName(entry.name))
             return false;
     }
     return true;
+}
+
+bool IsOlderThan(const QString &path, qint64 seconds)
+{
+    const QDateTime modified = QFileInfo(path).lastModified();
+    return modified.isValid() && modified.secsTo(QDateTime::currentDateTime()) > seconds;
+}
+
+// What a killed video run left in the temporary folder: its work folders and temporaries.
+void RemoveStaleVideoWork()
+{
+    const QString temp = Platform::TempDir();
+    Platform::RemoveStaleTemporaryFiles(temp, LeftoverAgeSeconds);
+    const Platform::FolderListing listing = Platform::FolderListing::Read(temp);
+    for (const Platform::FolderListing::Entry &entry : listing.Entries()) {
+        const QString path = temp + QLatin1Char('/') + entry.name;
+        if (entry.kind == Platform::FolderListing::Folder && entry.name.startsWith(QLatin1String("request-")) &&
+            IsOlderThan(path, LeftoverAgeSeconds))
+            RemoveFolder(QFileInfo(path));
+    }
 }
 
 bool LooksLikePackage(const Platform::FolderListing &content, const QString &programName)
@@ -56,14 +70,6 @@ bool LooksLikePackage(const Platform::FolderListing &content, const QString &pro
     }
     return HoldsProgramNamed(content, programName);
 }
-
-bool IsOlderThan(const QString &path, qint64 seconds)
-{
-    const QDateTime modified = QFileInfo(path).lastModified();
-    return modified.isValid() && modified.secsTo(QDateTime::currentDateTime()) > seconds;
-}
-
-enum class eVerdict { Keep, Unreachable, Vanished, Gone };
 
 } // namespace
 
@@ -133,8 +139,10 @@ void PackageScanThread::run()
                 MaintainPackage(packageUID, package, program, map);
             numPackages = uint(map->Count());
         }
-        if (!isInterruptionRequested())
+        if (!isInterruptionRequested()) {
             TidyPackagesRoot(map, before, index, &report);
+            RemoveStaleVideoWork();
+        }
         qCInfo(lcScan) << "pass over" << folders.size() << "folders:" << programs.size() << "programs," << numPackages
                        << "packages," << report.keptUnreachable << "kept unreachable";
     }
@@ -286,6 +294,7 @@ void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
     package->GenerateEssentialMetadataFiles();
     package->GenerateManifestFile();
     package->OpenUpPackageToFullMode();
+    Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
 }
 
 void PackageScanThread::TidyPackagesRoot(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
@@ -306,6 +315,51 @@ void PackageScanThread::TidyPackagesRoot(cSharedPackageMap *map, const QMap<QStr
         AdoptUnknownFolders(map, root);
 }
 
+PackageScanThread::eVerdict PackageScanThread::JudgePackage(const tPackageUID &packageUID, cPackage *package,
+                                                            PartsFolderIndex &index, QString *unreachable) const
+{
+    const QString folder = package->GetPackageDir().absolutePath();
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.exists() && !folderInfo.isSymLink()) {
+        // Another process removed or moved it; unless the root itself just went away.
+        if (QFileInfo(packageRoot.absolutePath()).isDir())
+            return eVerdict::Vanished;
+        *unreachable = packageRoot.absolutePath();
+        return eVerdict::Unreachable;
+    }
+    bool readable = false;
+    bool listed = false;
+    if (package->HoldsProgramCopy(&readable, &listed)) {
+        // A manifest lost to an interrupted write (or left naming the program's old name by
+        // an interrupted import) lists the copy again.
+        return listed || package->IsTutorialPackage() ? eVerdict::Keep : eVerdict::Repair;
+    }
+    if (!readable) {
+        *unreachable = folder;
+        return eVerdict::Unreachable;
+    }
+    const QString programName = PackageUID::ProgramName(packageUID);
+    const QString parts = index.FolderOf(packageUID);
+    if (parts.isEmpty()) {
+        *unreachable = PackageUID::PartsFolderKey(packageUID);
+        return eVerdict::Unreachable;
+    }
+    const Platform::FolderListing &listing = index.ListingOf(parts);
+    if (!listing.IsReadable() || listing.IsEmpty()) {
+        *unreachable = parts;
+        return eVerdict::Unreachable;
+    }
+    if (HoldsProgramNamed(listing, programName))
+        return eVerdict::Keep;
+    // The pass's listing says the program is gone: look again before acting on it.
+    const Platform::FolderListing now = Platform::FolderListing::Read(parts);
+    if (!now.IsReadable() || now.IsEmpty()) {
+        *unreachable = parts;
+        return eVerdict::Unreachable;
+    }
+    return HoldsProgramNamed(now, programName) ? eVerdict::Keep : eVerdict::Gone;
+}
+
 void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
                                             PartsFolderIndex &index, tPackageScanReport *report)
 {
@@ -317,56 +371,37 @@ void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<Q
             break;
         const tPackageUID &packageUID = it.key();
         cPackage *package = it.value();
-        eVerdict verdict = eVerdict::Keep;
         QString unreachable;
+        eVerdict verdict = eVerdict::Keep;
         {
+            // Judging only reads: other processes need not wait for it.
+            const std::lock_guard<std::recursive_mutex> locker(package->Lock().InProcess());
+            if (map->GetPackage(packageUID) != package)
+                continue;
+            verdict = JudgePackage(packageUID, package, index, &unreachable);
+        }
+        if (verdict == eVerdict::Repair || verdict == eVerdict::Gone) {
+            // Acting on it waits for any process working on the package, then judges again.
             QMutexLocker locker(&package->Lock());
             if (map->GetPackage(packageUID) != package)
                 continue;
-            const QString folder = package->GetPackageDir().absolutePath();
-            const QFileInfo folderInfo(folder);
-            bool readable = false;
-            if (!folderInfo.exists() && !folderInfo.isSymLink()) {
-                // Another process removed or moved it; unless the root itself just went away.
-                if (QFileInfo(packageRoot.absolutePath()).isDir())
-                    verdict = eVerdict::Vanished;
-                else
-                    unreachable = packageRoot.absolutePath();
-            } else if (package->HoldsProgramCopy(&readable)) {
+            verdict = JudgePackage(packageUID, package, index, &unreachable);
+            if (verdict == eVerdict::Repair) {
+                package->GenerateManifestFile();
+                package->OpenUpPackageToFullMode();
                 verdict = eVerdict::Keep;
-                // A manifest lost to an interrupted write lists the copy again.
-                if (!package->IsTutorialPackage() && !package->HasNCProgram() && !package->HasCONVProgram()) {
-                    package->GenerateManifestFile();
-                    package->OpenUpPackageToFullMode();
-                }
-            } else if (!readable) {
-                unreachable = folder;
-            } else {
-                const QString programName = PackageUID::ProgramName(packageUID);
-                const QString parts = index.FolderOf(packageUID);
-                if (parts.isEmpty()) {
-                    unreachable = PackageUID::PartsFolderKey(packageUID);
+            } else if (verdict == eVerdict::Gone) {
+                // The folder leaves its place in one step before the package is dropped; when
+                // it cannot, the package stays as it is.
+                const QString aside = MoveFolderAside(package->GetPackageDir().absolutePath());
+                if (aside.isEmpty()) {
+                    qCWarning(lcScan) << "cannot remove the folder of" << packageUID << "whose program is gone";
+                    verdict = eVerdict::Keep;
                 } else {
-                    const Platform::FolderListing &listing = index.ListingOf(parts);
-                    if (!listing.IsReadable() || listing.IsEmpty()) {
-                        unreachable = parts;
-                    } else if (!HoldsProgramNamed(listing, programName)) {
-                        // The pass's listing says the program is gone: look again before acting.
-                        const Platform::FolderListing now = Platform::FolderListing::Read(parts);
-                        if (!now.IsReadable() || now.IsEmpty())
-                            unreachable = parts;
-                        else if (!HoldsProgramNamed(now, programName))
-                            verdict = eVerdict::Gone;
-                    }
+                    package->Lock().ReleaseAcrossProcesses(); // a share keeps a folder with an open file
+                    if (!RemoveFolder(QFileInfo(aside)))
+                        qCWarning(lcScan) << "left part of" << aside << "for a later pass";
                 }
-            }
-            if (!unreachable.isEmpty())
-                verdict = eVerdict::Unreachable;
-            // The folder leaves its place in one step before the package is dropped; when it
-            // cannot, the package stays as it is.
-            if (verdict == eVerdict::Gone && !RemoveFolderAside(folder)) {
-                qCWarning(lcScan) << "cannot remove the folder of" << packageUID << "whose program is gone";
-                verdict = eVerdict::Keep;
             }
         }
 
@@ -433,7 +468,7 @@ void PackageScanThread::AdoptUnknownFolders(cSharedPackageMap *map, const Platfo
             }
             qCInfo(lcScan) << "adopted package folder" << entry.name;
             Q_EMIT PackageAdded(key);
-        } else if (HoldsNothingOfValue(content) && IsOlderThan(path, AbandonedFolderAgeSeconds)) {
+        } else if (HoldsNothingOfValue(content) && IsOlderThan(path, LeftoverAgeSeconds)) {
             if (map->RemoveFolderIfUnclaimed(key, QFileInfo(path)))
                 qCInfo(lcScan) << "removed abandoned package folder" << entry.name;
         } else {

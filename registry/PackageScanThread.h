@@ -51,6 +51,13 @@ protected:
     void run() override;
 
 private:
+    // What a pass does with a package it did not meet: keep it, keep it because a folder
+    // could not be read, forget it (its folder is gone), give its manifest back the program
+    // copy, or remove it (its program is gone).
+    enum class eVerdict { Keep, Unreachable, Vanished, Repair, Gone };
+    eVerdict JudgePackage(const tPackageUID &packageUID, cPackage *package, PartsFolderIndex &index,
+                          QString *unreachable) const;
+
     QList<QFileInfo> CollectProgramFiles(const QStringList &folders, tPackageScanReport *report);
     // Makes, files and announces the package of a program without one; returns the package
     // filed under the identifier afterwards (null when none should be made).

@@ -1,5 +1,6 @@
 #include "cPackageManager.h"
 
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
@@ -149,7 +150,8 @@ QList<cPackage *> cPackageManager::GetListOfPackages(const QString &partsFolder,
     const Platform::ResolveCacheScope resolveEachFolderOnce;
     const QList<cPackage *> packages = sharedMap->GetPackages();
     for (cPackage *package : packages) {
-        QMutexLocker locker(&package->Lock());
+        // A query: this process's threads only, never waiting on another process.
+        QMutexLocker locker(&package->Lock().InProcess());
         if (!partsFolder.isEmpty() && !package->IsFromPartsPath(partsFolder))
             continue;
         const bool nc = package->HasNCProgram();

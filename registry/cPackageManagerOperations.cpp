@@ -1,5 +1,6 @@
 #include "cPackageManager.h"
 
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 #include "registry/FolderRemoval.h"
@@ -116,7 +117,9 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
 
     const FolderClaim claim(sharedMap, uid);
     const QString folderName = uid + QLatin1String(".pkg");
-    packageRoot.mkdir(folderName);
+    // Only into a folder of our own making, so that an import that fails can be undone whole.
+    if (!packageRoot.mkdir(folderName))
+        return QString();
     const QString folder = packageRoot.absoluteFilePath(folderName);
     if (!Platform::IsRealFolder(folder))
         return QString(); // missing, or a link through which every write would leave the root
@@ -129,13 +132,20 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
     const QFileInfoList files =
         sourceDir.exists() ? sourceDir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted) : QFileInfoList();
     for (const QFileInfo &file : files) {
+        if (Platform::IsOwnBookkeepingName(file.fileName()))
+            continue;
         QString target = file.fileName();
         if (renamed && !oldName.isEmpty())
             target.replace(oldName, name, Qt::CaseInsensitive);
         if (!Platform::IsPlainFileName(target))
             continue;
-        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target))
+        if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target)) {
+            // A package missing a file (a full disk) is no import: nothing is filed.
             qCWarning(lcOperations) << "could not import" << file.fileName();
+            if (!QDir(folder).removeRecursively())
+                qCWarning(lcOperations) << "could not remove the unfinished import" << folder;
+            return QString();
+        }
     }
 
     auto *package = new cPackage(uid, QDir(folder), destinationPartsFolder);
@@ -268,6 +278,9 @@ bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackag
                 return false; // still registered, in every map
             }
         }
+        // A share cannot remove a folder that holds an open file: let go of the lock file.
+        if (!aside.isEmpty())
+            package->Lock().ReleaseAcrossProcesses();
         if (!aside.isEmpty() && !RemoveFolder(QFileInfo(aside)))
             qCWarning(lcOperations) << "left part of" << aside << "for a later pass to remove";
         uid = package->packageUID;

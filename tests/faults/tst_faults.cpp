@@ -1,4 +1,5 @@
 #include "cPackageManager.h"
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
 
@@ -60,12 +61,14 @@ QByteArray LongProgram(const QString &name, int size)
     return MillingProgram(name).chopped(6) + QByteArray("G1 X10. Y20.\n").repeated(size / 13) + "M30\n%\n";
 }
 
-// Every "manifest.xml" and page parses, and no staged (hidden) file is left behind.
+// Every "manifest.xml" and page parses, and no staged (hidden) file is left behind; the
+// package's lock file stays.
 void VerifyTidy(const Workspace &ws)
 {
     for (const QString &file : Snapshot(ws.dir.path(), false).keys()) {
         QString error;
-        QVERIFY2(!QFileInfo(file).fileName().startsWith(u'.'), qPrintable(file));
+        const QString name = QFileInfo(file).fileName();
+        QVERIFY2(!name.startsWith(u'.') || name == PackageLock::FileName(), qPrintable(file));
         if (file.endsWith(u"manifest.xml"_s) || file.endsWith(u".html"_s))
             QVERIFY2(ParsesAsXml(ws.dir.path() + u'/' + file, &error), qPrintable(file + u' ' + error));
     }
@@ -264,19 +267,26 @@ void tst_Faults::brokenManifest_data()
     const QByteArray open = "<?xml version=\"1.0\"?>\n<Manifest package_name=\"PROG\" package_size=\"10\"";
     const QByteArray close = "<NCProgram>PROG.NC</NCProgram>\n</Manifest>\n";
     const qint64 huge = 100 * 1024 * 1024;
-    QTest::newRow("empty") << QByteArrayList{{}, {}, {}} << qint64(0);
-    QTest::newRow("not XML") << QByteArrayList{"\x89PNG\r\n", QByteArray("\0\xff\x10<", 4), {}} << qint64(4096);
-    QTest::newRow("cut short") << QByteArrayList{open + ">\n", {}, "<NCProgram>PROG."} << qint64(0);
-    QTest::newRow("huge, not XML") << QByteArrayList{{}, QByteArray("binary\0\xfe\xff", 9), {}} << huge;
-    QTest::newRow("huge, one comment") << QByteArrayList{open + " comment=\"", "abcdefgh", "\">\n" + close} << huge;
-    QTest::newRow("huge, many entries") << QByteArrayList{open + ">\n", "<Notes>missing.txt</Notes>\n", close} << huge;
-    QTest::newRow("huge, deep nesting") << QByteArrayList{open + ">\n", "<a>", {}} << huge / 4;
+    // keptAside: a file that holds texts but cannot be read is set aside, never overwritten.
+    QTest::addColumn<bool>("keptAside");
+    QTest::newRow("empty") << QByteArrayList{{}, {}, {}} << qint64(0) << false;
+    QTest::newRow("not XML") << QByteArrayList{"\x89PNG\r\n", QByteArray("\0\xff\x10<", 4), {}} << qint64(4096)
+                             << true;
+    QTest::newRow("cut short") << QByteArrayList{open + ">\n", {}, "<NCProgram>PROG."} << qint64(0) << false;
+    QTest::newRow("huge, not XML") << QByteArrayList{{}, QByteArray("binary\0\xfe\xff", 9), {}} << huge << true;
+    QTest::newRow("huge, one comment") << QByteArrayList{open + " comment=\"", "abcdefgh", "\">\n" + close} << huge
+                                       << true;
+    // Cut inside an entry by the filling.
+    QTest::newRow("huge, many entries") << QByteArrayList{open + ">\n", "<Notes>missing.txt</Notes>\n", close} << huge
+                                        << true;
+    QTest::newRow("huge, deep nesting") << QByteArrayList{open + ">\n", "<a>", {}} << huge / 4 << true;
 }
 
 void tst_Faults::brokenManifest()
 {
     QFETCH(QByteArrayList, content);
     QFETCH(qint64, fillerSize);
+    QFETCH(bool, keptAside);
     Workspace ws;
     QVERIFY(ws.Prog(MillingProgram(u"PROG"_s)));
     const QString uid = ws.package->GetPackageUID(), manifest = ws.folder + u"/manifest.xml"_s;
@@ -294,6 +304,9 @@ void tst_Faults::brokenManifest()
     QVERIFY2(PeakRssKiB() - startKiB < 64 * 1024 * MemoryFactor, "the manifest was held in memory");
     VerifyTidy(ws);
     QVERIFY(QFileInfo(manifest).size() < 64 * 1024 && ReadFile(manifest).contains(">PROG.NC<"));
+    const QFileInfo aside(manifest + u".unreadable"_s);
+    QCOMPARE(aside.exists(), keptAside);
+    QVERIFY(!keptAside || aside.size() == fillerSize + content.at(0).size() + content.at(2).size());
 }
 
 void tst_Faults::hugeTextIsStreamed()

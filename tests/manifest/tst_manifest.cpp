@@ -93,6 +93,9 @@ private Q_SLOTS:
     void regularMode();
     void copiesShareEntries();
     void packageBinding();
+    void packageSizes_data();
+    void packageSizes();
+    void largeManifest();
     void packageMaintenance();
 
 private:
@@ -237,7 +240,7 @@ void tst_Manifest::readerRules()
                           "    <Stats tab=\"Stats\" type=\"html\"></Stats>\n",
                           "package_name=\"BRACKET\" package_size=\"2147483648\" package_limit=\"104857600\"")));
     auto manifest = Access::New(manifestPath);
-    QCOMPARE(Access::Size(*manifest), 0u); // beyond a signed 32-bit integer
+    QCOMPARE(Access::Size(*manifest), 2147483648u); // beyond a signed 32-bit integer
     const QList<cManifestItem *> items = Access::Items(*manifest);
     QCOMPARE(Kinds(items), QStringLiteral("5:a.txt 6:b.jpg 11:a.pdf 8:d.pdf 1:"));
     QCOMPARE(Describe(items.at(0)), QStringLiteral("10|Jo|c"));    // only "true" is true
@@ -407,10 +410,61 @@ void tst_Manifest::packageBinding()
     QVERIFY(loaded);
     QCOMPARE(loaded->GetPackageSize(), 1234u);
     QCOMPARE(loaded->GetManifestItem(Note)->GetAuthorString(), QStringLiteral("Jo"));
+}
 
-    // Only a size read as zero marks a tutorial.
-    QVERIFY(TestUtils::WriteFile(manifestPath, Xml("", "package_name=\"BRACKET\" package_size=\"0\"")));
-    QVERIFY(Access::IsTutorial(*Access::Open(folder)));
+void tst_Manifest::packageSizes_data()
+{
+    QTest::addColumn<QByteArray>("recorded"); // empty: written from a 5 GiB file
+    QTest::addColumn<uint>("size");
+    QTest::addColumn<bool>("tutorial");
+    // Only an explicit zero makes a tutorial package.
+    QTest::newRow("zero") << QByteArray("0") << 0u << true;
+    QTest::newRow("above 2 GiB") << QByteArray("2147483649") << 2147483649u << false;
+    QTest::newRow("above 4 GiB, saturated") << QByteArray("6000000000") << 4294967295u << false;
+    QTest::newRow("beyond 64 bits") << QByteArray("99999999999999999999999") << 4294967295u << false;
+    QTest::newRow("negative") << QByteArray("-1") << 0u << false;
+    QTest::newRow("not a number") << QByteArray("12kB") << 0u << false;
+    QTest::newRow("written from a 5 GiB file") << QByteArray() << 4294967295u << false;
+}
+
+void tst_Manifest::packageSizes()
+{
+    QFETCH(QByteArray, recorded);
+    QFETCH(uint, size);
+    QFETCH(bool, tutorial);
+    if (recorded.isEmpty()) {
+        QFile video(At("run.mp4"));
+        QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(qint64(5) << 30)); // sparse
+        video.close();
+        QVERIFY(TestUtils::WriteFile(manifestPath, Xml("<Video>run.mp4</Video>\n")));
+        QVERIFY(Access::Export(*Access::New(manifestPath)));
+        QVERIFY(TestUtils::ReadFile(manifestPath).contains("package_size=\"5368709120\""));
+    } else {
+        QVERIFY(TestUtils::WriteFile(manifestPath, Xml("", "package_name=\"BRACKET\" package_size=\"" + recorded + '"')));
+    }
+    // As after a restart.
+    const auto package = Access::Open(folder);
+    QCOMPARE(package->GetPackageSize(), size);
+    QCOMPARE(Access::IsTutorial(*package), tutorial);
+}
+
+void tst_Manifest::largeManifest()
+{
+    // 100,000 entries (about 25 MB), read and written whole with their texts.
+    const int count = 100000;
+    QByteArray entries;
+    entries.reserve(count * 64);
+    for (int i = 0; i < count; ++i)
+        entries += "<Note author=\"A" + QByteArray::number(i) + "\">n" + QByteArray::number(i) + ".txt</Note>\n";
+    QVERIFY(TestUtils::WriteFile(manifestPath, Xml(entries)));
+    auto manifest = Access::New(manifestPath);
+    QCOMPARE(Access::Items(*manifest).size(), count);
+    Access::Find(*manifest, QStringLiteral("n99999.txt"))->SetComment(QStringLiteral("last"));
+    QVERIFY(Access::Export(*manifest));
+    auto reread = Access::New(manifestPath);
+    QCOMPARE(Access::Items(*reread).size(), count);
+    QCOMPARE(Access::Find(*reread, QStringLiteral("n0.txt"))->GetAuthorString(), QStringLiteral("A0"));
+    QCOMPARE(Access::Find(*reread, QStringLiteral("n99999.txt"))->GetCommentString(), QStringLiteral("last"));
 }
 
 void tst_Manifest::packageMaintenance()

@@ -1,11 +1,16 @@
 #include "TestUtils.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace TestUtils;
+using namespace Qt::StringLiterals;
 
 class tst_Platform : public QObject
 {
@@ -18,7 +23,9 @@ private Q_SLOTS:
     void plainFileNames_data();
     void plainFileNames();
     void copyKeepsTimeAndNeverOverwrites();
-    void atomicWriteSkipsEqualBytes();
+    void atomicWrite_data();
+    void atomicWrite();
+    void ownTemporaryFiles();
     void fixedFoldersComeFromTheEnvironment();
 };
 
@@ -106,27 +113,92 @@ void tst_Platform::copyKeepsTimeAndNeverOverwrites()
     QVERIFY(!QFile::exists(dir.path() + QLatin1String("/x")));
 }
 
-void tst_Platform::atomicWriteSkipsEqualBytes()
+void tst_Platform::atomicWrite_data()
 {
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("new bytes") << u"new"_s << true << true;
+    QTest::newRow("equal bytes are not written again") << u"equal"_s << true << false;
+    QTest::newRow("a link is replaced, never written through") << u"link"_s << true << true;
+    QTest::newRow("missing folder") << u"no folder"_s << false << false;
+    QTest::newRow("write smaller than a buffer fails") << u"size limit"_s << false << false;
+}
+
+void tst_Platform::atomicWrite()
+{
+    QFETCH(QString, situation);
+    QFETCH(bool, succeeds);
+    QFETCH(bool, written);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString path = dir.path() + QLatin1String("/page.html");
-    bool written = false;
-    QVERIFY(Platform::WriteFileAtomically(path, "<p>one</p>", &written));
-    QVERIFY(written);
-    const QDateTime old = QDateTime::currentDateTime().addSecs(-100);
-    QVERIFY(SetModTime(path, old));
+    const QString folder = MakeDir(dir.path() + u"/pkg"_s);
+    QString path = folder + u"/page.html"_s;
+    const QByteArray old = "<p>old</p>";
+    const QByteArray bytes = situation == u"equal"_s ? old : QByteArray("<p>") + QByteArray(300, 'n') + "</p>";
+    QVERIFY(WriteFile(path, old));
+    const QDateTime oldTime = QDateTime::currentDateTime().addSecs(-100);
+    QVERIFY(SetModTime(path, oldTime));
+    const QString outside = dir.path() + u"/outside.html"_s;
+    if (situation == u"link"_s)
+        QVERIFY(WriteFile(outside, old) && QFile::remove(path) && QFile::link(outside, path));
+    if (situation == u"no folder"_s)
+        path = dir.path() + u"/none/page.html"_s;
 
-    QVERIFY(Platform::WriteFileAtomically(path, "<p>one</p>", &written));
-    QVERIFY(!written);
-    QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+    bool wasWritten = !written;
+    bool ok = false;
+    if (situation == u"size limit"_s) {
+        // As a full disk would: the write fails, not the process.
+        struct rlimit saved;
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {64, saved.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        ok = Platform::WriteFileAtomically(path, bytes, &wasWritten);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+    } else {
+        ok = Platform::WriteFileAtomically(path, bytes, &wasWritten);
+    }
+    QCOMPARE(ok, succeeds);
+    QCOMPARE(wasWritten, written);
+    if (situation != u"no folder"_s)
+        QCOMPARE(ReadFile(path), succeeds ? bytes : old);
+    if (situation == u"equal"_s)
+        QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), oldTime.toSecsSinceEpoch());
+    if (situation == u"link"_s)
+        QVERIFY(!QFileInfo(path).isSymLink() && ReadFile(outside) == old);
+    // Nothing but the page is left in the folder.
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{u"page.html"_s});
+}
 
-    QVERIFY(Platform::WriteFileAtomically(path, "<p>two</p>", &written));
-    QVERIFY(written);
-    QCOMPARE(ReadFile(path), QByteArray("<p>two</p>"));
+void tst_Platform::ownTemporaryFiles()
+{
+    for (const char *name : {".page.html.aZ09xy.pmtmp", ".PLATE.NC.abcdef.pmtmp"})
+        QVERIFY2(Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
+    for (const char *name : {"page.html.aZ09xy.pmtmp", ".page.html.aZ0-xy.pmtmp", ".page.html.aZ09x.pmtmp",
+                             ".package.lock", ".x.pmtmp", ".page.html.aZ09xy.tmp"})
+        QVERIFY2(!Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
+    QVERIFY(Platform::IsOwnTemporaryName(QFileInfo(Platform::OwnTemporaryPathFor(u"/a/b/manifest.xml"_s)).fileName()));
 
-    // A folder that does not exist cannot be written: reported, nothing made.
-    QVERIFY(!Platform::WriteFileAtomically(dir.path() + QLatin1String("/none/page.html"), "x"));
+    // A clean-up removes our old temporaries only: no fresh one (a write under way), no file of
+    // another name, nothing through a link.
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString folder = MakeDir(dir.path() + u"/pkg"_s);
+    const QString outside = MakeDir(dir.path() + u"/outside"_s) + u"/.x.abcdef.pmtmp"_s;
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-7200);
+    for (const QString &name : {u".a.abcdef.pmtmp"_s, u".b.ghijkl.pmtmp"_s, u".c.lock"_s, u"d.txt"_s})
+        QVERIFY(WriteFile(folder + u'/' + name, "x") && SetModTime(folder + u'/' + name, old));
+    QVERIFY(WriteFile(folder + u"/.fresh.abcdef.pmtmp"_s, "x"));
+    QVERIFY(WriteFile(outside, "x") && SetModTime(outside, old));
+    QVERIFY(QFile::link(outside, folder + u"/.link.abcdef.pmtmp"_s));
+    QCOMPARE(Platform::RemoveStaleTemporaryFiles(folder, 3600), 2);
+    QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    left.sort();
+    QCOMPARE(left, (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
+    QVERIFY(QFileInfo::exists(outside));
 }
 
 void tst_Platform::fixedFoldersComeFromTheEnvironment()

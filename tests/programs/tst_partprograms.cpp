@@ -1,5 +1,6 @@
 #include "cPackage.h"
 #include "cPackageManager.h"
+#include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageUID.h"
@@ -23,7 +24,7 @@ struct cPackageTestAccess
     static Package FromProgram(const QFileInfo &f, const QFileInfo &p) { return Package(new cPackage(f, p)); }
     // The parts folder is decoded from the identifier.
     static Package FromUID(const QString &u, const QString &f) { return Package(new cPackage(u, f, QDir(QString()))); }
-    static std::recursive_mutex &Lock(cPackage &p) { return p.Lock(); }
+    static PackageLock &Lock(cPackage &p) { return p.Lock(); }
     static bool Sync(cPackage &p, int i) { return p.SynchronizePartFiles(cPackage::ePartFilePriority(i)); }
     static QString Fields(const cPackage &p) { return p.partNCProgramPath + QLatin1Char('|') + p.partCONVProgramPath; }
     static bool FromParts(const cPackage &p, const QString &folder) { return p.IsFromPartsPath(folder); }
@@ -69,7 +70,10 @@ private:
     // Hidden entries included: leftovers of a copy would show here.
     static QStringList Ls(const QString &f)
     {
-        return QDir(f).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        // Everything but the package's lock file, temporaries included.
+        QStringList names = QDir(f).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        names.removeAll(PackageLock::FileName());
+        return names;
     }
     static QByteArray Manifest(const QByteArray &entry) { return "<Manifest>\n" + entry + "\n</Manifest>\n"; }
 

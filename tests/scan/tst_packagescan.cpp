@@ -175,11 +175,12 @@ void tst_PackageScan::adoptsWhatOthersMade()
     QVERIFY(WriteFile(root + '/' + made + ".pkg/manifest.xml", "<Manifest/>\n"));
     QVERIFY(WriteFile(root + "/A!,P^BUSY.pkg/manifest.xml", "<Manifest/>\n"));
     cPackageTestAccess::SharedMap(manager)->ClaimFolder("A!,P^BUSY");
-    for (const char *file : {"/A!,X^NOTES.pkg/notes.txt", "/A!,X^NEW.pkg/.package.lock", "/A!,X^OLD.pkg/.package.lock",
-                             "/A!,X^LOCK.pkg/.x.tmp", "/Z/k", "/.A!,X^Q.pkg.1.removing/k", "/../out/k.NC"})
+    for (const char *file : {"/A!,X^NOTES.pkg/notes.txt", "/A!,X^HIDDEN.pkg/.notes", "/A!,X^NEW.pkg/.package.lock",
+                             "/A!,X^OLD.pkg/.package.lock", "/A!,X^LOCK.pkg/.x.abc123.pmtmp", "/Z/k",
+                             "/.A!,X^Q.pkg.1.removing/k", "/../out/k.NC"})
         QVERIFY(WriteFile(root + file, "x"));
     QVERIFY(QDir().mkpath(root + "/A!,X^EMPTY.pkg"));
-    for (const char *old : {"/A!,X^OLD.pkg", "/A!,X^LOCK.pkg"})
+    for (const char *old : {"/A!,X^OLD.pkg", "/A!,X^LOCK.pkg", "/A!,X^HIDDEN.pkg"})
         QVERIFY(SetModTime(root + old, QDateTime::currentDateTime().addSecs(-7200)));
     QVERIFY(QFile::link(dir->filePath("out"), root + "/A!,X^LINK.pkg"));
 
@@ -188,8 +189,8 @@ void tst_PackageScan::adoptsWhatOthersMade()
     QVERIFY(manager.GetPackage(made) && !manager.GetPackage("A!,P^BUSY") && !manager.GetPackage("A!,X^LINK"));
     for (const char *gone : {"/A!,X^OLD.pkg", "/A!,X^LOCK.pkg", "/.A!,X^Q.pkg.1.removing"})
         QVERIFY2(!QFileInfo::exists(root + gone), gone);
-    for (const char *kept : {"/A!,P^BUSY.pkg", "/A!,X^NOTES.pkg/notes.txt", "/A!,X^NEW.pkg", "/A!,X^EMPTY.pkg", "/Z/k",
-                             "/A!,X^LINK.pkg/k.NC"})
+    for (const char *kept : {"/A!,P^BUSY.pkg", "/A!,X^NOTES.pkg/notes.txt", "/A!,X^HIDDEN.pkg/.notes", "/A!,X^NEW.pkg",
+                             "/A!,X^EMPTY.pkg", "/Z/k", "/A!,X^LINK.pkg/k.NC"})
         QVERIFY2(QFileInfo::exists(root + kept), kept);
 
     // A package that another process removes disappears at the next pass.

@@ -1,5 +1,7 @@
 #include "DemoMedia.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QDir>
@@ -11,7 +13,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace DemoMedia {
@@ -78,11 +79,8 @@ void DrawSheet(QPainter &painter, const QRect &area, const QString &title, const
 
 bool WriteBytes(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    // Demo files are made again by the next demo: no need to force them to disk.
+    return Platform::WriteFileAtomically(path, bytes, Platform::Durability::NoSync);
 }
 
 QByteArray ExifOrientationSegment(quint16 orientation)
@@ -144,9 +142,12 @@ bool WriteSetupSheetPng(const QString &path, const QString &title, const QString
 
 bool WriteSetupSheetPdf(const QString &path, const QString &title, const QStringList &lines)
 {
-    const QString temporary = path + QStringLiteral(".part");
+    QByteArray pdf;
     {
-        QPdfWriter writer(temporary);
+        QBuffer buffer(&pdf);
+        if (!buffer.open(QIODevice::WriteOnly))
+            return false;
+        QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setResolution(150);
         writer.setTitle(title);
@@ -158,8 +159,7 @@ bool WriteSetupSheetPdf(const QString &path, const QString &title, const QString
         DrawSheet(painter, page, title, lines);
         painter.end();
     }
-    QFile::remove(path);
-    return QFileInfo(temporary).size() > 0 && QFile::rename(temporary, path);
+    return !pdf.isEmpty() && WriteBytes(path, pdf);
 }
 
 QString FfmpegProgram()
