@@ -158,7 +158,7 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
 {
     // The program's overview picture: "PART.V2.NC" -> "PART.V2.gif".
     QString name = ncProgram.fileName();
-    if (name.endsWith(QLatin1String(".NC"), Qt::CaseInsensitive))
+    if (Platform::EndsWithNoCase(name, QLatin1String(".NC")))
         name.chop(3);
     name += QLatin1String(".gif");
     // "plate_7.nc" belongs to the overview "PLATE_7.gif" already in the folder: names in a

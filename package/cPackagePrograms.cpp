@@ -17,7 +17,7 @@ constexpr qint64 MaxDisplayLineBytes = 1 << 20;
 
 bool HasConvSuffix(const QString &fileName)
 {
-    return QFileInfo(fileName).suffix().compare(QLatin1String("CNV"), Qt::CaseInsensitive) == 0;
+    return Platform::SameNameNoCase(QFileInfo(fileName).suffix(), QStringLiteral("CNV"));
 }
 
 // The first file in listing order whose name is the program's, of the wanted kind, that
@@ -40,7 +40,7 @@ void FindProgramsIn(const QDir &folder, const QString &programName, const QStrin
         if (conversational ? convFound : ncFound)
             continue;
         const QFileInfo file(PackagePrograms::JoinPath(folderPath, name));
-        if (file.completeBaseName().compare(programName, Qt::CaseInsensitive) != 0)
+        if (!Platform::SameNameNoCase(file.completeBaseName(), programName))
             continue;
         if (ownFolder && !PackagePrograms::StaysInsideFolder(file, folderPath))
             continue;

@@ -25,7 +25,7 @@ bool cPackage::UpdatePackageThumbs()
         return thumbnailTime < sourceTime;
     };
     const auto hasSuffix = [](const QString &name, QLatin1String suffix) {
-        return name.endsWith(suffix, Qt::CaseInsensitive);
+        return Platform::EndsWithNoCase(name, suffix);
     };
 
     for (const QString &name : names) {

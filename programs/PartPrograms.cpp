@@ -1,5 +1,7 @@
 #include "programs/PartPrograms.h"
 
+#include "platform/PlatformFiles.h"
+
 #include <QFile>
 #include <QLoggingCategory>
 #include <QStringDecoder>
@@ -268,7 +270,7 @@ private:
 
 bool HasConvSuffix(const QFileInfo &file)
 {
-    return file.suffix().compare(QLatin1String("CNV"), Qt::CaseInsensitive) == 0;
+    return Platform::SameNameNoCase(file.suffix(), QStringLiteral("CNV"));
 }
 
 } // namespace
