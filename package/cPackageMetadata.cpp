@@ -98,6 +98,8 @@ bool cPackage::GenerateToolsFile()
         // A page that does not exist (or is empty) counts as older than any existing program.
         if (program.facts.isFile && (page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc)) {
             metadataGenerator->UpdateToolsFile(packageName, page.Info(), program.Info());
+            // A program dated in the future would otherwise have its page remade at every pass.
+            Platform::KeepModTimeNotBefore(page.path, program.facts.modifiedUtc);
             written = true;
         }
     }

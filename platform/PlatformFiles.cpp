@@ -367,6 +367,16 @@ QStringList FilesIn(const QString &folder)
 #endif
 }
 
+void KeepModTimeNotBefore(const QString &path, const QDateTime &time)
+{
+    const FileFacts facts = FactsOf(path);
+    if (!facts.isFile || !time.isValid() || !(facts.modifiedUtc < time))
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::ReadWrite))
+        file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
 QDateTime CreationTime(const QFileInfo &file)
 {
     const QDateTime birth = file.birthTime();

@@ -112,6 +112,10 @@ QStringList PlainFilesIn(const QString &folder);
 // The same with links to files, as QDir::entryList(QDir::Files, QDir::Unsorted) gives them.
 QStringList FilesIn(const QString &folder);
 
+// Moves the file's last-modified time up to `time` when it is earlier: a file made from a
+// source dated in the future then counts as up to date with it.
+void KeepModTimeNotBefore(const QString &path, const QDateTime &time);
+
 // Creation time, falling back to the last-modified time where the file system keeps none.
 QDateTime CreationTime(const QFileInfo &file);
 
