@@ -58,8 +58,9 @@ bool EndsWithNoCase(const QString &name, QLatin1String suffix)
 
 qsizetype PrefixLengthNoCase(const QString &name, const QString &prefix)
 {
-    if (SameNameNoCase(name.left(prefix.size()), prefix))
-        return prefix.size();
+    const QString sameLength = name.left(prefix.size());
+    if (SameNameNoCase(sameLength, prefix))
+        return sameLength.size();
     // Upper-casing may change lengths ("ß" -> "SS"): try the starts that could fold to the
     // prefix's length, shortest first.
     const QString folded = FoldedName(prefix);

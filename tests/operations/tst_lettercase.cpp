@@ -1,4 +1,5 @@
 #include "OperationsFixture.h"
+#include "platform/PlatformFiles.h"
 
 #include <QRegularExpression>
 
@@ -72,6 +73,14 @@ void tst_LetterCase::programWhateverItsLetters()
     const QStringList manifests = FileNames(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
     QCOMPARE(manifests, QStringList{manifestName});
     QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand"));
+
+    // A copy renames every file named after the program, whatever its letters.
+    cPackage *copy = registry.CopyPackage(uid, QFileInfo(parts + "/COPY.NC"));
+    QVERIFY(copy);
+    const QStringList copied = FileNames(space.PackageFolder(copy->GetPackageUID()));
+    for (const QString &file : copied)
+        QVERIFY2(Platform::PrefixLengthNoCase(file, QFileInfo(program).completeBaseName()) < 0, qPrintable(file));
+    QVERIFY(copied.contains("COPY" + program.mid(program.indexOf(u'.'))));
 
     // Removal deletes the program of every spelling.
     QVERIFY(registry.RemovePackage(uid, true));
