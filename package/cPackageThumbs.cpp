@@ -7,7 +7,6 @@
 
 // Bringing the thumbnails of a package's images and videos up to date.
 
-
 bool cPackage::UpdatePackageThumbs()
 {
     // One listing of names serves the images, the videos and their thumbnails; only the

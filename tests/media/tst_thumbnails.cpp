@@ -149,8 +149,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("ageDays");        // negative: dated in the future
-        QTest::addColumn<int>("qtLimitMiB");     // Qt's allocation limit meanwhile; 0: as it is
+        QTest::addColumn<int>("ageDays");    // negative: dated in the future
+        QTest::addColumn<int>("qtLimitMiB"); // Qt's allocation limit meanwhile; 0: as it is
         QTest::addColumn<QSize>("expected");
         QTest::newRow("photo from a camera with a wrong clock")
             << "a.jpg" << Encode(QuadrantPicture(400, 300)) << -400 << 0 << QSize(110, 82);
@@ -187,12 +187,13 @@ private Q_SLOTS:
     // installed in the defaults folder; never an empty file.
     void overviewPlaceholder_data()
     {
-        QTest::addColumn<QByteArray>("inRoot");     // null: none
-        QTest::addColumn<bool>("installed");        // whether the defaults folder holds one
-        QTest::addColumn<QByteArray>("overview");   // null: none yet
-        QTest::addColumn<QByteArray>("expected");   // null: none afterwards
+        QTest::addColumn<QByteArray>("inRoot");   // null: none
+        QTest::addColumn<bool>("installed");      // whether the defaults folder holds one
+        QTest::addColumn<QByteArray>("overview"); // null: none yet
+        QTest::addColumn<QByteArray>("expected"); // null: none afterwards
         const QByteArray shipped = TestUtils::ReadFile(PM_SOURCE_DIR "/data/undetermined_rendering.gif");
-        QTest::newRow("from the root") << QByteArray("GIF89a root") << true << QByteArray() << QByteArray("GIF89a root");
+        QTest::newRow("from the root") << QByteArray("GIF89a root") << true << QByteArray()
+                                       << QByteArray("GIF89a root");
         QTest::newRow("root without one") << QByteArray() << true << QByteArray() << shipped;
         QTest::newRow("empty one in the root") << QByteArray("") << true << QByteArray() << shipped;
         QTest::newRow("empty overview repaired") << QByteArray() << true << QByteArray("") << shipped;

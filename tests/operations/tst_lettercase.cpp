@@ -22,14 +22,24 @@ void tst_LetterCase::programWhateverItsLetters_data()
 {
     QTest::addColumn<QString>("partsFolder"); // below parts/
     QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("companion"); // a conversational program beside it, or none
+    QTest::addColumn<QString>("companion");    // a conversational program beside it, or none
     QTest::addColumn<QString>("manifestName"); // the spelling another tool left
-    QTest::newRow("plain letters") << "Mill" << "PROG.NC" << QString() << "manifest.xml";
-    QTest::newRow("sharp s") << "Maße" << "Größe.nc" << QString() << "Manifest.xml";
-    QTest::newRow("dotless i") << "Kılıç" << "Kılavuz.nc" << QString() << "MANIFEST.XML";
-    QTest::newRow("dotted capital I") << "İzmir" << "İnce.nc" << QString() << "manifest.xml";
-    QTest::newRow("ligatures") << "ﬁles" << "ﬂange.nc" << "ﬂange.cnv" << "manifest.xml";
-    QTest::newRow("lower-case conversational") << "lathe" << "plate.nc" << "plate.cnv" << "Manifest.Xml";
+    QTest::newRow("plain letters") << "Mill"
+                                   << "PROG.NC" << QString() << "manifest.xml";
+    QTest::newRow("sharp s") << "Maße"
+                             << "Größe.nc" << QString() << "Manifest.xml";
+    QTest::newRow("dotless i") << "Kılıç"
+                               << "Kılavuz.nc" << QString() << "MANIFEST.XML";
+    QTest::newRow("dotted capital I") << "İzmir"
+                                      << "İnce.nc" << QString() << "manifest.xml";
+    QTest::newRow("ligatures") << "ﬁles"
+                               << "ﬂange.nc"
+                               << "ﬂange.cnv"
+                               << "manifest.xml";
+    QTest::newRow("lower-case conversational") << "lathe"
+                                               << "plate.nc"
+                                               << "plate.cnv"
+                                               << "Manifest.Xml";
 }
 
 void tst_LetterCase::programWhateverItsLetters()
@@ -70,7 +80,8 @@ void tst_LetterCase::programWhateverItsLetters()
     QVERIFY(registry.GetPackage(uid) && registry.IsAPackage(QDir(folder)));
     QVERIFY(cPackageTestAccess::Scan(registry, {parts}));
     QCOMPARE(ReadFile(folder + u'/' + program), MillingProgram("B"));
-    const QStringList manifests = FileNames(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
+    const QStringList manifests =
+        FileNames(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
     QCOMPARE(manifests, QStringList{manifestName});
     QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand"));
 
@@ -92,14 +103,21 @@ void tst_LetterCase::otherSpellingsRefused_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("name");
-    QTest::newRow("copy onto a program in other letters") << "copy" << "copy3.nc";
-    QTest::newRow("copy onto a conversational program in other letters") << "copy" << "Copy3.CNV";
-    QTest::newRow("move beside a program in other letters") << "move" << "copy3.nc";
+    QTest::newRow("copy onto a program in other letters") << "copy"
+                                                          << "copy3.nc";
+    QTest::newRow("copy onto a conversational program in other letters") << "copy"
+                                                                         << "Copy3.CNV";
+    QTest::newRow("move beside a program in other letters") << "move"
+                                                            << "copy3.nc";
     QTest::newRow("remove from a folder with a case twin") << "remove" << QString();
-    QTest::newRow("add as manifest.xml") << "add" << "manifest.xml";
-    QTest::newRow("add as MANIFEST.XML") << "add" << "MANIFEST.XML";
-    QTest::newRow("add as a thumbnail") << "add" << "x.jpg.THUMB";
-    QTest::newRow("add as a hidden file") << "add" << ".package.lock";
+    QTest::newRow("add as manifest.xml") << "add"
+                                         << "manifest.xml";
+    QTest::newRow("add as MANIFEST.XML") << "add"
+                                         << "MANIFEST.XML";
+    QTest::newRow("add as a thumbnail") << "add"
+                                        << "x.jpg.THUMB";
+    QTest::newRow("add as a hidden file") << "add"
+                                          << ".package.lock";
 }
 
 void tst_LetterCase::otherSpellingsRefused()

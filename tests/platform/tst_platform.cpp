@@ -29,16 +29,26 @@ void tst_Platform::namesMatchByUpperCase_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("same");
     QTest::addColumn<int>("prefixOfB"); // characters of b that match a, or -1
-    QTest::newRow("ASCII") << "Prog.nc" << "PROG.NC" << true << 7;
-    QTest::newRow("ASCII, other name") << "PROG1.NC" << "PROG.NC" << false << -1;
-    QTest::newRow("ASCII prefix") << "PROG" << "prog.nc" << false << 4;
-    QTest::newRow("sharp s") << "GRÖSSE" << "Größe" << true << 5;
-    QTest::newRow("sharp s before a suffix") << "GRÖSSE" << "Größe.NC" << false << 5;
-    QTest::newRow("sharp s is not one S") << "GRÖSE" << "Größe" << false << -1;
-    QTest::newRow("dotless i") << "KILIÇ" << "kılıç" << true << 5;
-    QTest::newRow("dotted capital I is not I") << "IZMIR" << "İzmir" << false << -1;
-    QTest::newRow("dotted capital I") << "İZMIR" << "İzmir" << true << 5;
-    QTest::newRow("ligature") << "FLANGE.CNV" << "ﬂange.cnv" << true << 9;
+    QTest::newRow("ASCII") << "Prog.nc"
+                           << "PROG.NC" << true << 7;
+    QTest::newRow("ASCII, other name") << "PROG1.NC"
+                                       << "PROG.NC" << false << -1;
+    QTest::newRow("ASCII prefix") << "PROG"
+                                  << "prog.nc" << false << 4;
+    QTest::newRow("sharp s") << "GRÖSSE"
+                             << "Größe" << true << 5;
+    QTest::newRow("sharp s before a suffix") << "GRÖSSE"
+                                             << "Größe.NC" << false << 5;
+    QTest::newRow("sharp s is not one S") << "GRÖSE"
+                                          << "Größe" << false << -1;
+    QTest::newRow("dotless i") << "KILIÇ"
+                               << "kılıç" << true << 5;
+    QTest::newRow("dotted capital I is not I") << "IZMIR"
+                                               << "İzmir" << false << -1;
+    QTest::newRow("dotted capital I") << "İZMIR"
+                                      << "İzmir" << true << 5;
+    QTest::newRow("ligature") << "FLANGE.CNV"
+                              << "ﬂange.cnv" << true << 9;
     QTest::newRow("empty") << QString() << "x" << false << 0;
 }
 
@@ -61,13 +71,19 @@ void tst_Platform::resolvesPathsWhateverTheirCase_data()
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QString>("resolved"); // empty: none
     QTest::addColumn<bool>("ambiguous");
-    QTest::newRow("as written") << QStringList{"Srv/Jobs/Plate"} << "Srv/Jobs/Plate" << "Srv/Jobs/Plate" << false;
-    QTest::newRow("upper case") << QStringList{"Srv/Jobs/Plate"} << "SRV/JOBS/PLATE" << "Srv/Jobs/Plate" << false;
+    QTest::newRow("as written") << QStringList{"Srv/Jobs/Plate"} << "Srv/Jobs/Plate"
+                                << "Srv/Jobs/Plate" << false;
+    QTest::newRow("upper case") << QStringList{"Srv/Jobs/Plate"} << "SRV/JOBS/PLATE"
+                                << "Srv/Jobs/Plate" << false;
     QTest::newRow("missing") << QStringList{"Srv"} << "SRV/NOPE" << QString() << false;
-    QTest::newRow("sharp s") << QStringList{"Maße"} << "MASSE" << "Maße" << false;
-    QTest::newRow("dotless i") << QStringList{"Kılıç"} << "KILIÇ" << "Kılıç" << false;
-    QTest::newRow("ligature") << QStringList{"ﬁles"} << "FILES" << "ﬁles" << false;
-    QTest::newRow("twins, one exact") << QStringList{"Parts", "PARTS"} << "PARTS" << "PARTS" << false;
+    QTest::newRow("sharp s") << QStringList{"Maße"} << "MASSE"
+                             << "Maße" << false;
+    QTest::newRow("dotless i") << QStringList{"Kılıç"} << "KILIÇ"
+                               << "Kılıç" << false;
+    QTest::newRow("ligature") << QStringList{"ﬁles"} << "FILES"
+                              << "ﬁles" << false;
+    QTest::newRow("twins, one exact") << QStringList{"Parts", "PARTS"} << "PARTS"
+                                      << "PARTS" << false;
     QTest::newRow("twins, neither exact") << QStringList{"Parts", "PARTS"} << "parts" << QString() << true;
     QTest::newRow("twins below") << QStringList{"A/Mill", "A/mill"} << "a/MILL" << QString() << true;
 }

@@ -234,11 +234,12 @@ void tst_PartPrograms::displayedText_data()
     QTest::newRow("UTF-8") << QByteArray("(Ma\xC3\x9F \xE2\x82\xAC)\nG0\n") << 5
                            << QStringList{u"(Maß €)\n"_s, u"G0\n"_s};
     QTest::newRow("UTF-8 mark dropped") << QByteArray("\xEF\xBB\xBFG0\n") << 5 << QStringList{u"G0\n"_s};
-    QTest::newRow("Windows-1252, not Latin-1") << QByteArray("(\x80 5\x85 Ma\xDF \x93" "A\x94)\n") << 5
-                                               << QStringList{u"(€ 5… Maß “A”)\n"_s};
+    QTest::newRow("Windows-1252, not Latin-1") << QByteArray("(\x80 5\x85 Ma\xDF \x93"
+                                                             "A\x94)\n")
+                                               << 5 << QStringList{u"(€ 5… Maß “A”)\n"_s};
     // One line that is no UTF-8 decides for the program: its other lines are 8-bit text too.
-    QTest::newRow("one 8-bit line decides") << QByteArray("(Ma\xC3\x9F)\n(\x96)\n") << 5
-                                            << QStringList{u"(MaÃŸ)\n"_s, u"(–)\n"_s};
+    QTest::newRow("one 8-bit line decides")
+        << QByteArray("(Ma\xC3\x9F)\n(\x96)\n") << 5 << QStringList{u"(MaÃŸ)\n"_s, u"(–)\n"_s};
     QTest::newRow("UTF-16") << Utf16(u"(Maß)\r\nG0\nM30"_s, false) << 5
                             << QStringList{u"(Maß)\r\n"_s, u"G0\n"_s, u"M30"_s};
     QTest::newRow("UTF-16 big-endian") << Utf16(u"(Maß)\nG0\n"_s, true) << 1 << QStringList{u"(Maß)\n"_s};
