@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryFile>
+
+#include <algorithm>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
 #include <QTimeZone>
 #endif
@@ -61,6 +63,11 @@ qsizetype PrefixLengthNoCase(const QString &name, const QString &prefix)
     const QString sameLength = name.left(prefix.size());
     if (SameNameNoCase(sameLength, prefix))
         return sameLength.size();
+    const auto ascii = [](const QString &text) {
+        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    };
+    if (ascii(sameLength) && ascii(prefix))
+        return -1; // ASCII letters keep their number when upper-cased
     // Upper-casing may change lengths ("ß" -> "SS"): try the starts that could fold to the
     // prefix's length, shortest first.
     const QString folded = FoldedName(prefix);
