@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryFile>
-
-#include <algorithm>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
 #include <QTimeZone>
 #endif
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>

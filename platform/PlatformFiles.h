@@ -46,10 +46,6 @@ public:
 
 private:
     friend QString ResolvePathNoCase(const QString &absolutePath);
-
-    // Whether ResolvePathNoCase fails on `absolutePath` because some component matches several
-    // entries that differ only in case, none of them exactly ("Mill/" and "mill/" for "MILL").
-    bool IsAmbiguousNoCase(const QString &absolutePath);
     ResolveCacheScope *outer;
     QHash<QString, QString> answers;
 };
