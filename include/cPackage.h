@@ -16,6 +16,7 @@
 #include <mutex>
 
 class MetadataGenerator;
+struct ProgramReading;
 class cPackageManager;
 class PackageScanThread;
 
@@ -85,9 +86,15 @@ protected:
     bool GenerateToolsFile();
     bool GenerateHistoryFile();
     bool GenerateEssentialMetadataFiles();
+    bool GenerateOverviewFile(const ProgramReading &reading);
+    bool GenerateToolsFile(const ProgramReading &reading);
 
     // Thumbnails
     bool UpdatePackageThumbs();
+    // The same for a folder, without the package: slow work (a video runs an external tool
+    // for up to half a minute) that the scan does outside the package's lock. Thumbnails
+    // are written whole under their final names, so a reader never sees half of one.
+    static bool UpdateThumbsIn(const QString &packageDirPath);
 
     // Copy and move
     cPackage *MovePackage(const QString &newPackageUID);
@@ -99,6 +106,17 @@ protected:
 
     QFileInfo GetPartNCProgram() const;
     QFileInfo GetPartCONVProgram() const;
+
+    // A package whose parts folder could not be resolved when it was made (a share mounted
+    // later) learns its program from the first pass that meets it.
+    void FollowPartProgram(const QFileInfo &partProgram);
+    // Whether the package folder holds a copy of the program; `readable` is false when the
+    // folder could not be read, which is no evidence either way.
+    bool HoldsProgramCopy(bool *readable) const;
+    // The files in the parts folder that removing the package deletes: those named as its
+    // own copies ("NAME" or "NAME.NC", and "NAME.CNV", in any letter case). False when the
+    // folder cannot be read or a name matches two files.
+    bool FindPartProgramsToRemove(const QString &partsFolder, QStringList *paths) const;
 
 private:
     static QString GetNameFromUID(const QString &packageUID);
@@ -114,6 +132,7 @@ private:
     // Sets the part-program fields from the package's own copies, looked up in partsFolder.
     void FindPartProgramsIn(const QDir &partsFolder);
     void CreateManifestAndGenerator();
+    void SetPartProgramPaths(const QFileInfo &partProgram);
 
     std::shared_ptr<cManifest> manifest;
     std::shared_ptr<MetadataGenerator> metadataGenerator;

@@ -4,6 +4,7 @@
 #include "cManifestItem.h"
 #include "cPackage.h"
 #include "packagemanager_export.h"
+#include "tPackageScanReport.h"
 #include "tPackageUID.h"
 
 #include <QDir>
@@ -18,6 +19,13 @@ class cSharedPackageMap;
 class PackageScanThread;
 
 // The registry of every package under one packages root.
+//
+// Lifetimes: the registry owns every package. A cPackage pointer the host receives stays
+// valid until the registry is destroyed, except for a package that a background scan drops:
+// that one lives until every handler of its PackageDeleted has run, whether connected
+// directly, automatically or queued (on the registry's thread), and is destroyed on the
+// registry's thread afterwards. A package removed or moved away by the host's own call is
+// not destroyed before the registry.
 class PACKAGEMANAGER_EXPORT cPackageManager : public QObject
 {
     Q_OBJECT
@@ -44,8 +52,7 @@ public:
     bool IsProgramFile(const QFileInfo &file) const;
 
     QString CreatePackage(const QFileInfo &programFile);
-    QString ImportPackage(const QDir &sourcePackageFolder, const QDir &destinationPartsFolder,
-                          const QString &newName);
+    QString ImportPackage(const QDir &sourcePackageFolder, const QDir &destinationPartsFolder, const QString &newName);
     bool UpdateProgramRendering(const QString &packageUID, const QFileInfo &renderingFile);
 
     cPackage *MovePackage(const QString &packageUID, const QFileInfo &newProgramFile);
@@ -53,6 +60,8 @@ public:
     bool RemovePackage(const QString &packageUID, bool removePackageFolder);
 
     bool DoBackgroundScanForPackageUpdates(const QStringList &partsFolders);
+    // What the last completed pass kept or skipped; up to date in PackageScanCompleted handlers.
+    tPackageScanReport GetLastScanReport() const;
 
     // The parts-folder key of an identifier: "/" separators, upper case.
     static QString PartsFolderKey(const QString &packageUID);
@@ -81,4 +90,5 @@ private:
     PackageScanThread *scanThread = nullptr;
     QMap<QString, cPackage *> packagesByUID;
     QMap<QString, QMap<QString, cPackage *>> packagesByPartDir;
+    QList<cPackage *> awaitingDestruction; // dropped, until queued host handlers have run
 };

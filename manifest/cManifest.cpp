@@ -4,6 +4,7 @@
 #include "manifest/ManifestNames_p.h"
 #include "manifest/ManifestTexts_p.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -246,14 +247,12 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
     if (manifestFileName.isEmpty())
         return true;
     const QString manifestFilePath = ManifestFilePath();
-    // A linked "manifest.xml" could lead out of the package folder: it is not read.
-    const QFileInfo info(manifestFilePath);
-    if (info.isSymLink())
-        return true;
     // Taken before reading: a change made while the file is read shows at the next look.
     const Platform::FileStamp stampBeforeRead = Platform::StampOf(manifestFilePath);
-    QFile file(manifestFilePath);
-    if (!file.open(QIODevice::ReadOnly))
+    // A linked "manifest.xml" could lead out of the package folder, and a FIFO in its place
+    // would block every command: neither is read.
+    QFile file;
+    if (!Platform::OpenRegularFile(file, manifestFilePath, Platform::LinkPolicy::Refuse))
         return true;
     QString nameInFile;
     // The reader holds a text token whole, so a damaged file of runaway size is not read; the

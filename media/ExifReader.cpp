@@ -1,5 +1,6 @@
 #include "media/ExifReader.h"
 #include "media/ExifValue_p.h"
+#include "platform/RegularFiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -239,8 +240,9 @@ ExifReader::~ExifReader() = default;
 
 bool ExifReader::loadFromJpeg(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Photographs lie in package folders: a link there is not followed out of it.
+    QFile file;
+    if (!Platform::OpenRegularFile(file, fileName, Platform::LinkPolicy::Refuse))
         return false;
     return loadFromJpeg(&file);
 }

@@ -3,6 +3,7 @@
 #include "media/ExifReader.h"
 #include "media/ffmpegInterface.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -47,9 +48,17 @@ QImage PlainThumbnail(const QSize &size)
 // KeepAspectRatio, SmoothTransformation) of the full upright picture would fit it.
 QImage MakeImageThumbnail(const QString &path)
 {
-    const quint16 orientation = ExifReader(path).value(ExifReader::OrientationTag).toShort();
-
-    QImageReader reader(path);
+    // The picture lies in a package folder: a link there is not followed out of it. One open
+    // file serves the EXIF block and the picture, so both come from the same file.
+    QFile file;
+    if (!Platform::OpenRegularFile(file, path, Platform::LinkPolicy::Refuse))
+        return QImage();
+    ExifReader exif;
+    exif.loadFromJpeg(&file);
+    const quint16 orientation = exif.value(ExifReader::OrientationTag).toShort();
+    if (!file.seek(0))
+        return QImage();
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     // Fitting a square box gives the transposed size for the transposed picture, so the
@@ -113,10 +122,41 @@ bool FitsOnCommandLine(const QString &path)
     return !path.contains(QLatin1Char('|')) && !path.contains(QLatin1Char('"'));
 }
 
+// A video the tool failed on is not given to it again until the video changes: a hidden
+// file beside it keeps the stamp of the version that failed, so that neither the next pass
+// nor a new process spends another run (up to 30 s) on it.
+QString FailureMarkerPath(const QFileInfo &video)
+{
+    return InFolder(video.absolutePath(), QLatin1Char('.') + video.fileName() + QLatin1String(".nothumb"));
+}
+
+QByteArray StampText(const Platform::FileStamp &stamp)
+{
+    return QByteArray::number(stamp.size) + ' ' + QByteArray::number(stamp.modified) + ' ' +
+           QByteArray::number(stamp.changed) + ' ' + QByteArray::number(stamp.identity) + '\n';
+}
+
+bool FailedBefore(const QFileInfo &video, const Platform::FileStamp &stamp)
+{
+    QFile marker;
+    if (!Platform::OpenRegularFile(marker, FailureMarkerPath(video), Platform::LinkPolicy::Refuse))
+        return false;
+    return marker.read(256) == StampText(stamp);
+}
+
 // Runs one request in a folder of its own inside the temporary folder, so requests on
 // other threads neither see nor clear its files; the folder is gone afterwards.
 void MakeVideoThumbnail(const QFileInfo &video, const QString &thumbnailPath)
 {
+    // Only a regular file in place is given to the tool (the copy step would refuse anything
+    // else anyway); its stamp tells a video that failed before.
+    const Platform::FileStamp stamp = Platform::StampOf(video.absoluteFilePath());
+    if (!stamp.IsValid())
+        return;
+    if (FailedBefore(video, stamp)) {
+        qCDebug(lcThumbnails) << "no thumbnail for" << video.absoluteFilePath() << "(failed before, unchanged)";
+        return;
+    }
     if (!FitsOnCommandLine(video.absoluteFilePath()) || !FitsOnCommandLine(thumbnailPath)) {
         qCInfo(lcThumbnails) << "no thumbnail for" << video.absoluteFilePath() << "(name unfit for ffmpeg)";
         return;
@@ -129,7 +169,28 @@ void MakeVideoThumbnail(const QFileInfo &video, const QString &thumbnailPath)
         return;
     ffmpegInterface converter{QDir(workFolder.path())};
     converter.StartVideoThumbnailGeneration(video, QFileInfo(thumbnailPath));
+    const QString markerPath = FailureMarkerPath(video);
+    if (converter.LastOutcome() == ffmpegInterface::Outcome::Made) {
+        ForgetThumbnailFailure(video);
+    } else if (converter.LastOutcome() == ffmpegInterface::Outcome::ToolFailed &&
+               Platform::StampOf(video.absoluteFilePath()) == stamp) {
+        // Not when the video changed during the run: the new version deserves its own try.
+        if (QFileInfo(markerPath).isSymLink())
+            QFile::remove(markerPath);
+        if (!Platform::WriteFileAtomically(markerPath, StampText(stamp)))
+            qCInfo(lcThumbnails) << "cannot remember the failed thumbnail of" << video.absoluteFilePath();
+    }
 }
+
+} // namespace
+
+void ForgetThumbnailFailure(const QFileInfo &video)
+{
+    // A link at the name is removed itself, never its target.
+    QFile::remove(FailureMarkerPath(video));
+}
+
+namespace {
 
 QString CopyDefaultFile(const QString &defaultName, const QString &destination)
 {

@@ -16,6 +16,10 @@ QString GenerateVideoThumbnail(const QFileInfo &video);
 QString GeneratePdfThumbnail(const QFileInfo &pdf);
 QString GenerateUndeterminedRendering(const QFileInfo &ncProgram);
 
+// Forgets that making the video's thumbnail failed (a video that fails is not given to the
+// tool again until it changes). For a video removed from its package.
+void ForgetThumbnailFailure(const QFileInfo &video);
+
 // Replaces a missing or empty overview picture by the placeholder; without one nothing is
 // written (an empty overview is never made).
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview);

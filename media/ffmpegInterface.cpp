@@ -2,9 +2,11 @@
 
 #include "platform/PlatformFiles.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSignalBlocker>
+#include <QThread>
 
 Q_LOGGING_CATEGORY(lcFfmpeg, "packagemanager.media.ffmpeg", QtWarningMsg)
 
@@ -15,6 +17,8 @@ const QString ToolStep = QStringLiteral("ffmpeg.exe");
 const QString MoveStep = QStringLiteral("move");
 const QString CompletionStep = QStringLiteral("completionFlag");
 const QChar FieldSeparator = QLatin1Char('|');
+// How often a run's wait looks whether its thread is asked to stop.
+constexpr int InterruptionPollMsecs = 50;
 
 } // namespace
 
@@ -90,7 +94,9 @@ void ffmpegInterface::ClearTempFolder()
 
 void ffmpegInterface::ProcessNextCommand(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    Q_UNUSED(exitCode)
+    // Only a run of the tool reports anything but a clean exit.
+    if (exitCode != 0 || exitStatus != QProcess::NormalExit)
+        toolFailed = true;
     if (commandQueue.isEmpty())
         return;
     const QStringList fields = commandQueue.takeFirst().split(FieldSeparator, Qt::KeepEmptyParts, Qt::CaseSensitive);
@@ -100,6 +106,7 @@ void ffmpegInterface::ProcessNextCommand(int exitCode, QProcess::ExitStatus exit
         if (!Platform::CopyFileKeepTime(fields.at(1), fields.at(2))) {
             qCInfo(lcFfmpeg) << "cannot copy" << fields.at(1) << "to" << fields.at(2);
             requestFailed = true;
+            notRun = true;
         }
         ProcessNextCommand(0, QProcess::NormalExit);
         return;
@@ -112,24 +119,20 @@ void ffmpegInterface::ProcessNextCommand(int exitCode, QProcess::ExitStatus exit
         } else {
             qCInfo(lcFfmpeg) << "no picture to move from" << fields.at(1);
             requestFailed = true;
+            toolFailed = true;
         }
         ProcessNextCommand(0, QProcess::NormalExit);
         return;
     }
     if (step == CompletionStep) {
-        ClearTempFolder();
-        const bool success = exitStatus == QProcess::NormalExit && !requestFailed;
-        requestFailed = false;
-        Q_EMIT VideoThumbnailGenerationComplete(fields.last(), success);
+        FinishRequest(fields.last(), exitStatus == QProcess::NormalExit && !requestFailed);
         return;
     }
     if (step == ToolStep) {
         RunTool(fields);
         return;
     }
-    ClearTempFolder();
-    requestFailed = false;
-    Q_EMIT VideoThumbnailGenerationComplete(QString(), false);
+    FinishRequest(QString(), false);
 }
 
 void ffmpegInterface::RunTool(const QStringList &fields)
@@ -137,18 +140,39 @@ void ffmpegInterface::RunTool(const QStringList &fields)
     // The fields joined form the command line; splitting it again keeps the quoted paths
     // and the filter expression whole on every platform.
     const QStringList arguments = QProcess::splitCommand(fields.mid(1).join(QLatin1Char(' ')));
-    process->start(Platform::FfmpegProgram(), arguments, QIODevice::ReadWrite);
-    if (!process->waitForStarted()) {
-        qCInfo(lcFfmpeg) << "cannot start" << Platform::FfmpegProgram() << process->errorString();
+    const QThread *caller = QThread::currentThread();
+    if (caller->isInterruptionRequested()) {
+        notRun = true;
         AbandonRequest();
         return;
     }
-    // The finished signal arrives inside the wait and works the next entries.
-    if (process->waitForFinished(runTimeout))
+    process->start(Platform::FfmpegProgram(), arguments, QIODevice::ReadWrite);
+    if (!process->waitForStarted()) {
+        qCInfo(lcFfmpeg) << "cannot start" << Platform::FfmpegProgram() << process->errorString();
+        notRun = true;
+        AbandonRequest();
         return;
-    if (process->state() == QProcess::NotRunning)
-        return;
-    qCInfo(lcFfmpeg) << Platform::FfmpegProgram() << "ran longer than" << runTimeout << "ms; stopped";
+    }
+    // The finished signal arrives inside the wait and works the next entries. The wait is cut
+    // in short slices so that a registry going away does not wait for the tool.
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (process->waitForFinished(InterruptionPollMsecs))
+            return;
+        if (process->state() == QProcess::NotRunning)
+            return;
+        if (caller->isInterruptionRequested()) {
+            qCInfo(lcFfmpeg) << Platform::FfmpegProgram() << "stopped: its thread is asked to stop";
+            notRun = true;
+            break;
+        }
+        if (clock.elapsed() >= runTimeout) {
+            qCInfo(lcFfmpeg) << Platform::FfmpegProgram() << "ran longer than" << runTimeout << "ms; stopped";
+            toolFailed = true;
+            break;
+        }
+    }
     {
         // The killed run must not drive the queue on.
         const QSignalBlocker blocker(process);
@@ -168,7 +192,17 @@ void ffmpegInterface::AbandonRequest()
             break;
         }
     }
+    FinishRequest(name, false);
+}
+
+void ffmpegInterface::FinishRequest(const QString &name, bool success)
+{
     ClearTempFolder();
+    lastOutcome = success ? Outcome::Made : notRun ? Outcome::NotRun : Outcome::ToolFailed;
+    if (!success && !notRun && !toolFailed)
+        lastOutcome = Outcome::NotRun;
     requestFailed = false;
-    Q_EMIT VideoThumbnailGenerationComplete(name, false);
+    toolFailed = false;
+    notRun = false;
+    Q_EMIT VideoThumbnailGenerationComplete(name, success);
 }

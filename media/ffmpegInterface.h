@@ -15,7 +15,8 @@
 // for on the calling thread; its finished signal drives the next entry, so a request has
 // normally run to its end when StartVideoThumbnailGeneration returns. A run that outlasts
 // the wait is killed and reaped, and a tool that cannot be started ends the request as
-// failed, so a request never stays half done.
+// failed, so a request never stays half done. The wait also ends, killing the run, as soon
+// as the calling thread is asked to stop (QThread::requestInterruption).
 class ffmpegInterface : public QObject
 {
     Q_OBJECT
@@ -38,6 +39,13 @@ public:
     // Wait for one run of the tool; 30 s unless set.
     void SetRunTimeout(int msecs) { runTimeout = msecs; }
 
+    // How the last finished request ended. ToolFailed: the tool ran on the video and failed,
+    // ran too long or made no picture, which will happen again for the same video. NotRun:
+    // the tool could not be started, the video not copied, or the wait was interrupted;
+    // that says nothing about the video.
+    enum class Outcome { Made, ToolFailed, NotRun };
+    Outcome LastOutcome() const { return lastOutcome; }
+
 Q_SIGNALS:
     void VideoThumbnailGenerationComplete(QString videoFileName, bool success);
 
@@ -48,10 +56,15 @@ private:
     void RunTool(const QStringList &fields);
     // Drops the rest of the current request and reports it as failed.
     void AbandonRequest();
+    // Ends the request: resets the flags, records the outcome, announces it.
+    void FinishRequest(const QString &name, bool success);
 
     QDir tempFolder;
     QProcess *process;
     QStringList commandQueue;
     int runTimeout = 30000;
     bool requestFailed = false;
+    bool toolFailed = false;
+    bool notRun = false;
+    Outcome lastOutcome = Outcome::NotRun;
 };

@@ -3,11 +3,14 @@
 #include "MetadataLogging_p.h"
 #include "PageWriter.h"
 #include "ToolUsage.h"
+#include "platform/RegularFiles.h"
 
 #include <QFile>
+#include <QHash>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcMetadata, "packagemanager.metadata", QtWarningMsg)
@@ -22,6 +25,9 @@ const QString historySuffix = QStringLiteral(".history.html");
 // cannot contain "<", so no recorded text can forge it.
 const QByteArray historyEnd = QByteArrayLiteral("<!--history-end-->");
 const QByteArray historyTable = QByteArrayLiteral("<table id=\"history\">");
+// The program's figures on the statistics page, kept as they are when the runs change.
+const QByteArray factsBegin = QByteArrayLiteral("<!--program-facts-->");
+const QByteArray factsEnd = QByteArrayLiteral("<!--program-facts-end-->");
 
 constexpr qint64 maxStatsPageSize = 1024 * 1024;
 constexpr qint64 maxHistoryPageSize = 256 * 1024 * 1024;
@@ -37,9 +43,61 @@ bool IsMissingOrEmpty(const QFileInfo &page)
 struct RunStatistics
 {
     qint64 runs = 0;
-    QDateTime lastRun; // invalid when the program has not run
-    QDateTime since;   // start of counting
+    QDateTime lastRun;       // invalid when the program has not run
+    QDateTime since;         // start of counting
+    QByteArray programFacts; // the marked section, markers included; empty when none
 };
+
+QString Number(double value, int decimals = 1)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString Duration(double seconds)
+{
+    const qint64 whole = qint64(std::llround(seconds));
+    return QStringLiteral("%1:%2:%3")
+        .arg(whole / 3600)
+        .arg((whole / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString RangeText(const AxisRange &range)
+{
+    return range.set ? Number(range.min, 3) % QStringLiteral(" to ") % Number(range.max, 3) : QStringLiteral("not set");
+}
+
+QString StoppedText(const ProgramFacts &facts)
+{
+    return QStringLiteral("The reading stopped at line ") % QString::number(facts.stoppedAtLine) %
+           QStringLiteral(" (") % PageWriter::Text(facts.reason) %
+           QStringLiteral("); the figures cover the program up to there.");
+}
+
+QByteArray ProgramFactsSection(const ProgramFacts &facts)
+{
+    QString body = QStringLiteral("<table id=\"program-facts\" data-complete=\"") %
+                   (facts.complete ? QStringLiteral("true") : QStringLiteral("false")) %
+                   QStringLiteral("\">\n<tbody>\n");
+    const auto row = [&body](const QString &name, const QString &value) {
+        body +=
+            QStringLiteral("<tr><th>") % name % QStringLiteral("</th><td>") % value % QStringLiteral("</td></tr>\n");
+    };
+    const char axes[] = {'X', 'Y', 'Z'};
+    for (int axis = 0; axis < 3; ++axis)
+        row(QStringLiteral("Extent %1 (mm)").arg(QLatin1Char(axes[axis])), RangeText(facts.extents.axis[axis]));
+    row(QStringLiteral("Work offsets"), facts.workOffsets.isEmpty()
+                                            ? QStringLiteral("none")
+                                            : PageWriter::Text(facts.workOffsets.join(QLatin1String(", "))));
+    row(QStringLiteral("Estimated cycle time"), Duration(facts.cycleTimeS));
+    row(QStringLiteral("Feed path (mm)"), Number(facts.feedLengthMm));
+    row(QStringLiteral("Rapid path (mm)"), Number(facts.rapidLengthMm));
+    row(QStringLiteral("Tool changes"), QString::number(facts.toolChanges));
+    if (!facts.complete)
+        row(QStringLiteral("Note"), StoppedText(facts));
+    body += QStringLiteral("</tbody>\n</table>\n");
+    return factsBegin + '\n' + body.toUtf8() + factsEnd + '\n';
+}
 
 QByteArray StatsPage(const QString &name, const RunStatistics &stats)
 {
@@ -56,12 +114,18 @@ QByteArray StatsPage(const QString &name, const RunStatistics &stats)
     body += QStringLiteral("<tr><th>Counted since</th><td>") % PageWriter::LocalTimeText(stats.since) %
             QStringLiteral("</td></tr>\n");
     body += QStringLiteral("</tbody>\n</table>\n");
-    return PageWriter::Head(QStringLiteral("Statistics: ") + name) + body.toUtf8() + PageWriter::Tail();
+    return PageWriter::Head(QStringLiteral("Statistics: ") + name) + body.toUtf8() + stats.programFacts +
+           PageWriter::Tail();
 }
 
 // Reads the statistics back from a page written by StatsPage.
 bool ParseStatsPage(const QByteArray &page, RunStatistics *stats)
 {
+    // Escaped text cannot contain "<", so no recorded text can forge the markers.
+    const qsizetype begin = page.indexOf(factsBegin);
+    const qsizetype end = begin < 0 ? -1 : page.indexOf(factsEnd, begin);
+    if (end > begin)
+        stats->programFacts = page.mid(begin, end + factsEnd.size() - begin) + '\n';
     QXmlStreamReader reader(page);
     while (!reader.atEnd()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
@@ -82,10 +146,32 @@ bool ParseStatsPage(const QByteArray &page, RunStatistics *stats)
     return false;
 }
 
+// The page's statistics; a missing or empty page gives fresh ones.
+bool LoadStats(const QFileInfo &statsPage, RunStatistics *stats)
+{
+    if (IsMissingOrEmpty(statsPage)) {
+        stats->since = QDateTime::currentDateTimeUtc();
+        return true;
+    }
+    const QString path = statsPage.absoluteFilePath();
+    QByteArray page;
+    if (!PageWriter::Read(path, maxStatsPageSize, &page))
+        return false;
+    if (!ParseStatsPage(page, stats)) {
+        qCWarning(lcMetadata) << "not a statistics page of this generator:" << path;
+        return false;
+    }
+    return true;
+}
+
 // ---- tools -----------------------------------------------------------------------------
 
-QByteArray ToolsPage(const QString &name, const QString &programFileName, const QList<ToolUse> &tools)
+QByteArray ToolsPage(const QString &name, const QString &programFileName, const ProgramFacts &facts)
 {
+    const QList<ToolUse> &tools = facts.toolUsage;
+    QHash<int, const ToolFacts *> factsOf;
+    for (const ToolFacts &tool : facts.tools)
+        factsOf.insert(tool.tool, &tool);
     QString body;
     body += QStringLiteral("<p>Program file: <span id=\"program-file\">") % PageWriter::Text(programFileName) %
             QStringLiteral("</span></p>\n");
@@ -98,7 +184,8 @@ QByteArray ToolsPage(const QString &name, const QString &programFileName, const 
         body += QStringLiteral("<table id=\"tools\">\n<thead><tr><th>Tool</th>");
         if (offsets)
             body += QStringLiteral("<th>Offset</th>");
-        body += QStringLiteral("<th>Description</th><th>First used on line</th><th>Calls</th></tr></thead>\n<tbody>\n");
+        body += QStringLiteral("<th>Description</th><th>First used on line</th><th>Calls</th><th>Lowest Z (mm)</th>"
+                               "<th>Path length (mm)</th><th>Share of time</th></tr></thead>\n<tbody>\n");
         for (const ToolUse &use : tools) {
             body += QStringLiteral("<tr><td>") % QString::number(use.tool) % QStringLiteral("</td>");
             if (offsets)
@@ -106,10 +193,25 @@ QByteArray ToolsPage(const QString &name, const QString &programFileName, const 
                         QStringLiteral("</td>");
             body += QStringLiteral("<td>") % PageWriter::Text(use.description) % QStringLiteral("</td><td>") %
                     QString::number(use.firstLine) % QStringLiteral("</td><td>") % QString::number(use.calls) %
+                    QStringLiteral("</td>");
+            const ToolFacts *tool = factsOf.value(use.tool);
+            const bool lowest = tool && tool->extents.axis[2].set;
+            body += QStringLiteral("<td>") % (lowest ? Number(tool->extents.axis[2].min, 3) : QString()) %
+                    QStringLiteral("</td><td>") %
+                    (tool ? Number(tool->feedLengthMm + tool->rapidLengthMm) : QString()) %
+                    QStringLiteral("</td><td>") %
+                    (tool && facts.cycleTimeS > 0 ? Number(100 * tool->timeS / facts.cycleTimeS) + QLatin1Char('%')
+                                                  : QString()) %
                     QStringLiteral("</td></tr>\n");
         }
         body += QStringLiteral("</tbody>\n</table>\n");
+        if (facts.toolUsageTruncated)
+            body += QStringLiteral("<p id=\"tools-truncated\">Only the first ") %
+                    QString::number(ToolUsageLimits::maxTools) %
+                    QStringLiteral(" tools are listed; the program calls more.</p>\n");
     }
+    if (!facts.complete)
+        body += QStringLiteral("<p id=\"facts-partial\">") % StoppedText(facts) % QStringLiteral("</p>\n");
     return PageWriter::Head(QStringLiteral("Tools: ") + name) + body.toUtf8() + PageWriter::Tail();
 }
 
@@ -127,19 +229,25 @@ void KeepNewerThanProgram(const QString &pagePath, const QFileInfo &program, boo
         qCWarning(lcMetadata) << "cannot set the time of" << pagePath;
 }
 
-bool WriteToolsPage(const QString &name, const QFileInfo &toolsPage, const QFileInfo &ncProgram)
+bool ReadFacts(const QFileInfo &ncProgram, ProgramFacts *facts)
 {
-    QFile program(ncProgram.absoluteFilePath());
-    if (!program.open(QIODevice::ReadOnly)) {
-        qCWarning(lcMetadata) << "cannot read" << ncProgram.absoluteFilePath() << program.errorString();
+    // The package's copy: a link could put another file's contents on the page, a FIFO
+    // would block.
+    QFile program;
+    if (!Platform::OpenRegularFile(program, ncProgram.absoluteFilePath(), Platform::LinkPolicy::Refuse)) {
+        qCWarning(lcMetadata) << "cannot read" << ncProgram.absoluteFilePath() << "(missing, or not a regular file)";
         return false;
     }
-    const QList<ToolUse> tools = ParseToolUsage(program);
-    program.close();
+    *facts = ReadProgramFacts(program);
+    return true;
+}
 
+bool WriteToolsPage(const QString &name, const QFileInfo &toolsPage, const QFileInfo &ncProgram,
+                    const ProgramFacts &facts)
+{
     const QString path = toolsPage.absoluteFilePath();
     bool written = false;
-    if (!PageWriter::Write(path, ToolsPage(name, ncProgram.fileName(), tools), &written))
+    if (!PageWriter::Write(path, ToolsPage(name, ncProgram.fileName(), facts), &written))
         return false;
     KeepNewerThanProgram(path, ncProgram, written);
     return true;
@@ -213,7 +321,24 @@ bool MetadataGenerator::CreateBlankHistoryFile(const QString &packageName, const
 bool MetadataGenerator::UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage,
                                         const QFileInfo &ncProgram)
 {
-    return WriteToolsPage(packageName, toolsPage, ncProgram);
+    ProgramFacts facts;
+    return ReadFacts(ncProgram, &facts) && WriteToolsPage(packageName, toolsPage, ncProgram, facts);
+}
+
+bool MetadataGenerator::UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage,
+                                        const QFileInfo &ncProgram, const ProgramFacts &facts)
+{
+    return WriteToolsPage(packageName, toolsPage, ncProgram, facts);
+}
+
+bool MetadataGenerator::UpdateProgramFacts(const QFileInfo &statsPage, const ProgramFacts &facts)
+{
+    RunStatistics stats;
+    if (!LoadStats(statsPage, &stats))
+        return false;
+    stats.programFacts = ProgramFactsSection(facts);
+    return PageWriter::Write(statsPage.absoluteFilePath(),
+                             StatsPage(PageWriter::NameFromPage(statsPage.fileName(), statsSuffix), stats));
 }
 
 bool MetadataGenerator::UpdateStatsFile(const QFileInfo &statsPage, int count)
@@ -222,22 +347,15 @@ bool MetadataGenerator::UpdateStatsFile(const QFileInfo &statsPage, int count)
         return false;
     const QString path = statsPage.absoluteFilePath();
     RunStatistics stats;
-    if (IsMissingOrEmpty(statsPage)) {
-        stats.since = QDateTime::currentDateTimeUtc();
-    } else {
-        QByteArray page;
-        if (!PageWriter::Read(path, maxStatsPageSize, &page))
-            return false;
-        if (!ParseStatsPage(page, &stats)) {
-            qCWarning(lcMetadata) << "not a statistics page of this generator:" << path;
-            return false;
-        }
-    }
+    if (!LoadStats(statsPage, &stats))
+        return false;
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (count == 0) {
+        const QByteArray programFacts = stats.programFacts;
         stats = RunStatistics();
         stats.since = now;
+        stats.programFacts = programFacts;
     } else {
         stats.runs = stats.runs > std::numeric_limits<qint64>::max() - count ? std::numeric_limits<qint64>::max()
                                                                              : stats.runs + count;
@@ -248,7 +366,9 @@ bool MetadataGenerator::UpdateStatsFile(const QFileInfo &statsPage, int count)
 
 bool MetadataGenerator::UpdateToolInfo(const QFileInfo &toolsPage, const QFileInfo &ncProgram)
 {
-    return WriteToolsPage(PageWriter::NameFromPage(toolsPage.fileName(), toolsSuffix), toolsPage, ncProgram);
+    ProgramFacts facts;
+    return ReadFacts(ncProgram, &facts) &&
+           WriteToolsPage(PageWriter::NameFromPage(toolsPage.fileName(), toolsSuffix), toolsPage, ncProgram, facts);
 }
 
 bool MetadataGenerator::UpdateHistoryFile(const QFileInfo &historyPage, eHistoricalEvent event, const QString &text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProgramFacts.h"
 #include "eHistoricalEvent.h"
 #include "packagemetadata_export.h"
 
@@ -17,12 +18,19 @@
 // afresh (no runs, never run, counted from now), as after a copy or a move, where nothing has
 // run under the new name yet; a negative count changes nothing and fails.
 //
-// Tools page: the tools of the NC program in order of first use (see ParseToolUsage).
+// The statistics page also shows the program's figures (extents, work offsets, estimated
+// cycle time); UpdateProgramFacts replaces them and keeps the run counts.
+//
+// Tools page: the tools of the NC program in order of first use (see ParseToolUsage), with
+// each tool's lowest Z, path length and share of the estimated cycle time. The overloads
+// without facts read the program themselves.
 //
 // History page: one row per event (local time, event, text), newest last.
 //
-// A page that exists but was not written by this generator is never overwritten by an
-// update (the update fails); the Create operations keep an existing non-empty page.
+// The tools page holds nothing but what the program gives, so an update rebuilds it whatever
+// it held. A statistics or history page that exists but was not written by this generator is
+// never overwritten by an update (the update fails); the Create operations keep an existing
+// non-empty page.
 class PACKAGEMETADATA_EXPORT MetadataGenerator : public QObject
 {
     Q_OBJECT
@@ -37,4 +45,8 @@ public:
     bool UpdateStatsFile(const QFileInfo &statsPage, int count);
     bool UpdateToolInfo(const QFileInfo &toolsPage, const QFileInfo &ncProgram);
     bool UpdateHistoryFile(const QFileInfo &historyPage, eHistoricalEvent event, const QString &text);
+
+    bool UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage, const QFileInfo &ncProgram,
+                         const ProgramFacts &facts);
+    bool UpdateProgramFacts(const QFileInfo &statsPage, const ProgramFacts &facts);
 };

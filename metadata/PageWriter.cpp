@@ -1,6 +1,7 @@
 #include "PageWriter.h"
 
 #include "MetadataLogging_p.h"
+#include "platform/RegularFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -94,9 +95,9 @@ QString NameFromPage(const QString &fileName, const QString &suffix)
 
 bool Read(const QString &path, qint64 maxSize, QByteArray *bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcMetadata) << "cannot read" << path << file.errorString();
+    QFile file;
+    if (!Platform::OpenRegularFile(file, path, Platform::LinkPolicy::Refuse)) {
+        qCWarning(lcMetadata) << "cannot read" << path << "(missing, or not a regular file)";
         return false;
     }
     if (file.size() > maxSize) {

@@ -126,11 +126,7 @@ QString DescriptionText(const QByteArray &comment)
 {
     if (comment.isEmpty())
         return QString();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(comment);
-    if (decoder.hasError())
-        text = QString::fromLatin1(comment);
-    text = text.simplified();
+    QString text = ProgramTextForDisplay(comment).simplified();
     if (text.size() > ToolUsageLimits::maxDescriptionLength)
         text.truncate(ToolUsageLimits::maxDescriptionLength);
     return text;
@@ -144,8 +140,10 @@ public:
     {
         const auto found = indexOfTool.constFind(tool);
         if (found == indexOfTool.constEnd()) {
-            if (tools.size() >= ToolUsageLimits::maxTools)
+            if (tools.size() >= ToolUsageLimits::maxTools) {
+                truncated = true;
                 return;
+            }
             ToolUse use;
             use.tool = tool;
             use.offset = offset;
@@ -165,26 +163,89 @@ public:
 
     bool IsEmpty() const { return tools.isEmpty(); }
     QList<ToolUse> Tools() const { return tools; }
+    bool Truncated() const { return truncated; }
 
 private:
     QList<ToolUse> tools;
+    bool truncated = false;
     QHash<int, int> indexOfTool;
 };
 
 } // namespace
+
+// Both readings are kept in one pass; the end of the program tells which applies.
+struct ToolUsageReader::State
+{
+    ToolList changedByM6;
+    ToolList turret;
+    int selectedTool = -1;
+    QByteArray selectedComment;
+    int turretTool = -1;
+};
+
+ToolUsageReader::ToolUsageReader() : state(std::make_unique<State>()) {}
+ToolUsageReader::~ToolUsageReader() = default;
+
+void ToolUsageReader::AddLine(const char *line, qint64 length, qint64 lineNumber)
+{
+    State &s = *state;
+    const Block block = ScanBlock(line, length);
+    for (const ToolWord &word : block.toolWords) {
+        const bool latheForm = word.digits >= 3;
+        const int tool = latheForm ? word.value / 100 : word.value;
+        const int offset = latheForm ? word.value % 100 : -1;
+        if (tool != 0 && tool != s.turretTool)
+            s.turret.Call(tool, offset, lineNumber, block.comment);
+        s.turretTool = tool;
+    }
+    if (block.changesTool) {
+        // "T1 M6 T2" changes to T1 and preselects T2; "M6 T1" changes to T1.
+        int changedTo = s.selectedTool;
+        QByteArray comment = block.comment.isEmpty() ? s.selectedComment : block.comment;
+        if (!block.toolWords.isEmpty()) {
+            changedTo = block.toolWords.first().value;
+            comment = block.comment;
+        }
+        if (changedTo > 0)
+            s.changedByM6.Call(changedTo, -1, lineNumber, comment);
+        s.selectedTool = block.toolWords.size() > 1 ? block.toolWords.last().value : -1;
+        s.selectedComment = block.comment;
+    } else if (!block.toolWords.isEmpty()) {
+        s.selectedTool = block.toolWords.last().value;
+        s.selectedComment = block.comment;
+    }
+}
+
+QList<ToolUse> ToolUsageReader::Tools() const
+{
+    return state->changedByM6.IsEmpty() ? state->turret.Tools() : state->changedByM6.Tools();
+}
+
+bool ToolUsageReader::Truncated() const
+{
+    return state->changedByM6.IsEmpty() ? state->turret.Truncated() : state->changedByM6.Truncated();
+}
+
+QString ProgramTextForDisplay(const QByteArray &bytes)
+{
+    // The one place where program text is decoded for display here; to be replaced by the
+    // programs subsystem's shared decoder.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder windows1252("windows-1252", QStringDecoder::Flag::Stateless);
+    if (windows1252.isValid())
+        return windows1252.decode(bytes);
+    return QString::fromLatin1(bytes);
+}
 
 QList<ToolUse> ParseToolUsage(QIODevice &program)
 {
     if (!program.isReadable())
         return {};
 
-    // Both readings are kept in one pass; the end of the program tells which applies.
-    ToolList changedByM6;
-    ToolList turret;
-    int selectedTool = -1;
-    QByteArray selectedComment;
-    int turretTool = -1;
-
+    ToolUsageReader reader;
     QByteArray buffer(ToolUsageLimits::maxLineLength + 1, Qt::Uninitialized);
     qint64 lineNumber = 0;
     bool insideLongLine = false;
@@ -202,23 +263,7 @@ QList<ToolUse> ParseToolUsage(QIODevice &program)
         qint64 length = read;
         while (length > 0 && (buffer.at(length - 1) == '\n' || buffer.at(length - 1) == '\r'))
             --length;
-        const Block block = ScanBlock(buffer.constData(), length);
-
-        for (const ToolWord &word : block.toolWords) {
-            selectedTool = word.value;
-            selectedComment = block.comment;
-
-            const bool latheForm = word.digits >= 3;
-            const int tool = latheForm ? word.value / 100 : word.value;
-            const int offset = latheForm ? word.value % 100 : -1;
-            if (tool != 0 && tool != turretTool)
-                turret.Call(tool, offset, lineNumber, block.comment);
-            turretTool = tool;
-        }
-        if (block.changesTool && selectedTool > 0) {
-            changedByM6.Call(selectedTool, -1, lineNumber, block.comment.isEmpty() ? selectedComment : block.comment);
-            selectedTool = -1;
-        }
+        reader.AddLine(buffer.constData(), length, lineNumber);
     }
-    return changedByM6.IsEmpty() ? turret.Tools() : changedByM6.Tools();
+    return reader.Tools();
 }

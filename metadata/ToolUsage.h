@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 class QIODevice;
 
 // One tool that an NC program calls.
@@ -25,6 +27,29 @@ struct ToolUse
 // such as "T0100") is not a new call. Text in parentheses or after ";" is a comment; a T
 // inside it does not count. Lines longer than maxLineLength bytes are read up to that length.
 [[nodiscard]] QList<ToolUse> ParseToolUsage(QIODevice &program);
+
+// The same reading fed one line at a time, so that another reader of the program (the
+// toolpath interpreter) can list the tools in the same pass. Lines come without their end.
+class ToolUsageReader
+{
+public:
+    ToolUsageReader();
+    ~ToolUsageReader();
+    ToolUsageReader(const ToolUsageReader &) = delete;
+    ToolUsageReader &operator=(const ToolUsageReader &) = delete;
+
+    void AddLine(const char *line, qint64 length, qint64 lineNumber);
+    [[nodiscard]] QList<ToolUse> Tools() const;
+    // True when tools beyond ToolUsageLimits::maxTools were left out.
+    [[nodiscard]] bool Truncated() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+// Program text for people: UTF-8 where the bytes are valid UTF-8, else Windows-1252.
+QString ProgramTextForDisplay(const QByteArray &bytes);
 
 namespace ToolUsageLimits {
 constexpr qint64 maxLineLength = 4096;

@@ -33,24 +33,54 @@ cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
     packageName = GetNameFromUID(packageUID);
     packageDirPath = packageFolder.absoluteFilePath();
 
-    if (partProgram.exists()) {
-        // The NC program and its conversational companion share the program's name; the
-        // companion is found whatever the case of its name ("plate.nc" beside "plate.cnv").
-        const QString folder = partProgram.absolutePath();
-        const auto companion = [&folder](const QString &name) {
-            const QString existing = Platform::FindEntryNoCase(folder, name);
-            return PackagePrograms::JoinPath(folder, existing.isEmpty() ? name : existing);
-        };
-        const QString baseName = partProgram.completeBaseName();
-        if (Platform::SameNameNoCase(partProgram.suffix(), QStringLiteral("CNV"))) {
-            partCONVProgramPath = partProgram.absoluteFilePath();
-            partNCProgramPath = companion(baseName);
-        } else {
-            partNCProgramPath = partProgram.absoluteFilePath();
-            partCONVProgramPath = companion(QStringLiteral("%1.CNV").arg(baseName));
-        }
-    }
+    if (partProgram.exists())
+        SetPartProgramPaths(partProgram);
     CreateManifestAndGenerator();
+}
+
+void cPackage::SetPartProgramPaths(const QFileInfo &partProgram)
+{
+    // The NC program and its conversational companion share the program's name; the
+    // companion is found whatever the case of its name ("plate.nc" beside "plate.cnv").
+    const QString folder = partProgram.absolutePath();
+    const auto companion = [&folder](const QString &name) {
+        const QString existing = Platform::FindEntryNoCase(folder, name);
+        return PackagePrograms::JoinPath(folder, existing.isEmpty() ? name : existing);
+    };
+    const QString baseName = partProgram.completeBaseName();
+    if (Platform::SameNameNoCase(partProgram.suffix(), QStringLiteral("CNV"))) {
+        partCONVProgramPath = partProgram.absoluteFilePath();
+        partNCProgramPath = companion(baseName);
+    } else {
+        partNCProgramPath = partProgram.absoluteFilePath();
+        partCONVProgramPath = companion(QStringLiteral("%1.CNV").arg(baseName));
+    }
+}
+
+void cPackage::FollowPartProgram(const QFileInfo &partProgram)
+{
+    if (!partNCProgramPath.isEmpty() || !partCONVProgramPath.isEmpty() || !partProgram.exists())
+        return;
+    SetPartProgramPaths(partProgram);
+    partNCProgramPath.squeeze();
+    partCONVProgramPath.squeeze();
+}
+
+bool cPackage::HoldsProgramCopy(bool *readable) const
+{
+    *readable = QFileInfo(packageDirPath).isDir() && QDir(packageDirPath).isReadable();
+    if (!*readable)
+        return false;
+    for (const eMetadataType type : {NCProgram, ConvProgram}) {
+        const cManifestItem *item = manifest ? manifest->GetManifestItem(type) : nullptr;
+        if (item && item->GetFileInfo().exists())
+            return true;
+    }
+    // The manifest may be missing or unreadable while the copy is there.
+    QFileInfo nc;
+    QFileInfo conv;
+    PackagePrograms::FindProgramCopies(QDir(packageDirPath), packageName, packageDirPath, &nc, &conv);
+    return !nc.filePath().isEmpty() || !conv.filePath().isEmpty();
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)

@@ -1,6 +1,7 @@
 #include "cPackage.h"
 
 #include "manifest/ManifestNames_p.h"
+#include "media/Thumbnails.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -146,6 +147,8 @@ bool cPackage::RemoveFileFromPackage(const QString &fileName)
         const QFileInfo info(path);
         if (info.isFile() || info.isSymLink()) // a link is removed, never followed
             deleted = QFile::remove(path);
+        if (deleted)
+            ForgetThumbnailFailure(info);
     }
     DeleteThumbnailOf(entry, packageDirPath);
 

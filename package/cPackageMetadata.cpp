@@ -1,17 +1,30 @@
 #include "cPackage.h"
 
 #include "MetadataGenerator.h"
+#include "ProgramPreview.h"
 #include "media/Thumbnails.h"
 #include "platform/PlatformFiles.h"
 
 #include <QLoggingCategory>
 #include <QMutexLocker>
+#include <QSaveFile>
 
 #include <limits>
 
 // The overview picture and the statistics, tools and history pages.
 
 Q_LOGGING_CATEGORY(lcPackageMetadata, "packagemanager.package.metadata", QtWarningMsg)
+
+// One reading of the NC program serves the overview picture, the tools page and the
+// program's figures on the statistics page. It is read when it changed since the tools page
+// was made, or when the overview is missing.
+struct ProgramReading
+{
+    QString programPath;
+    bool changed = false; // newer than the tools page (or no tools page yet)
+    bool read = false;
+    ProgramFacts facts;
+};
 
 namespace {
 
@@ -61,14 +74,60 @@ QFileInfo EntryFile(const cManifestItem *item, const QString &packageDirPath)
     return file;
 }
 
+ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QString &packageName,
+                                     const QString &partNCProgramPath)
+{
+    ProgramReading reading;
+    const QString programName = QFileInfo(partNCProgramPath).fileName();
+    if (programName.isEmpty())
+        return reading;
+    const PackageFileState program = PackageFile(packageDirPath, programName);
+    if (!program.facts.isFile)
+        return reading;
+    reading.programPath = program.path;
+    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    // A page that does not exist (or is empty) counts as older than any existing program.
+    reading.changed = page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc;
+    if (reading.changed || overview.MissingOrEmpty()) {
+        reading.facts = ReadProgramFacts(program.path);
+        reading.read = true;
+    }
+    return reading;
+}
+
+// The drawn toolpath for the overview, or nothing (then the placeholder serves).
+QByteArray DrawnOverview(const ProgramReading &reading)
+{
+    return reading.read ? ProgramPreview::OverviewGif(reading.facts) : QByteArray();
+}
+
+bool WriteAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
 } // namespace
 
 bool cPackage::GenerateOverviewFile()
 {
+    return GenerateOverviewFile(ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath));
+}
+
+bool cPackage::GenerateOverviewFile(const ProgramReading &reading)
+{
     const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
     if (overview.path.isEmpty())
         return false;
-    if (!overview.MissingOrEmpty())
+    // A rendering already there (the host's or ours) stays until the program changes.
+    if (!overview.MissingOrEmpty() && !reading.changed)
+        return false;
+    const QByteArray drawn = DrawnOverview(reading);
+    if (!drawn.isEmpty())
+        return WriteAtomically(overview.path, drawn);
+    // A program without motion: the placeholder, also in place of an outdated drawing.
+    if (!overview.MissingOrEmpty() && !reading.read)
         return false;
     return ReplaceWithUndeterminedRendering(overview.Info());
 }
@@ -88,20 +147,21 @@ bool cPackage::GenerateStatsFile()
 
 bool cPackage::GenerateToolsFile()
 {
+    return GenerateToolsFile(ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath));
+}
+
+bool cPackage::GenerateToolsFile(const ProgramReading &reading)
+{
     const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
     if (page.path.isEmpty())
         return false;
-    const QString programName = QFileInfo(partNCProgramPath).fileName();
     bool written = false;
-    if (!programName.isEmpty() && metadataGenerator) {
-        const PackageFileState program = PackageFile(packageDirPath, programName);
-        // A page that does not exist (or is empty) counts as older than any existing program.
-        if (program.facts.isFile && (page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc)) {
-            metadataGenerator->UpdateToolsFile(packageName, page.Info(), program.Info());
-            // A program dated in the future would otherwise have its page remade at every pass.
-            Platform::KeepModTimeNotBefore(page.path, program.facts.modifiedUtc);
-            written = true;
-        }
+    if (reading.changed && reading.read && metadataGenerator) {
+        metadataGenerator->UpdateToolsFile(packageName, page.Info(), QFileInfo(reading.programPath), reading.facts);
+        const PackageFileState stats = PackageFile(packageDirPath, QStringLiteral("%1.stats.html").arg(packageName));
+        if (!stats.path.isEmpty())
+            metadataGenerator->UpdateProgramFacts(stats.Info(), reading.facts);
+        written = true;
     }
     return written ? ExistsAfresh(page.Info()) : page.facts.exists;
 }
@@ -120,10 +180,11 @@ bool cPackage::GenerateHistoryFile()
 
 bool cPackage::GenerateEssentialMetadataFiles()
 {
-    // All four always run.
-    const bool overview = GenerateOverviewFile();
+    // All four always run; the program is read at most once for them.
+    const ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
+    const bool overview = GenerateOverviewFile(reading);
     const bool stats = GenerateStatsFile();
-    const bool tools = GenerateToolsFile();
+    const bool tools = GenerateToolsFile(reading);
     const bool history = GenerateHistoryFile();
     return overview || stats || tools || history;
 }

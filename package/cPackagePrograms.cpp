@@ -1,11 +1,14 @@
 #include "cPackage.h"
 
 #include "package/cPackagePrograms_p.h"
+#include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 #include "programs/ProgramText.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QStringDecoder>
 
@@ -13,24 +16,25 @@
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcPackagePrograms, "packagemanager.package.programs", QtWarningMsg)
+
 // A line longer than this is cut for display, so that a file without line ends cannot
 // exhaust memory.
 constexpr qint64 MaxDisplayLineBytes = 1 << 20;
 
-bool HasConvSuffix(const QString &fileName)
-{
-    return Platform::SameNameNoCase(QFileInfo(fileName).suffix(), QStringLiteral("CNV"));
-}
-
-// The first file in listing order whose name is the program's, of the wanted kind, that
-// passes the part-program test. In the package's own folder a link that leads out of it
-// is not taken for the package's copy. Both kinds come from one listing; a null `nc` or
-// `conv` is not looked for.
+// The first file in listing order named as the program ("NAME" or "NAME.NC" for the NC
+// program, "NAME.CNV" for the conversational one, in any letter case) that passes the
+// part-program test: a "PLATE.txt" of G-code is a note, not the program. In the package's own
+// folder a link that leads out of it is not taken for the package's copy. Both kinds come
+// from one listing; a null `nc` or `conv` is not looked for.
 void FindProgramsIn(const QDir &folder, const QString &programName, const QString &packageFolder, QFileInfo *nc,
                     QFileInfo *conv)
 {
     const QString folderPath = folder.absolutePath();
     const bool ownFolder = QDir::cleanPath(folderPath) == QDir::cleanPath(packageFolder);
+    const QString upperName = programName.toUpper();
+    const QString ncName = upperName + QLatin1String(".NC");
+    const QString convName = upperName + QLatin1String(".CNV");
     const QStringList names = Platform::FilesIn(folderPath);
     bool ncFound = !nc;
     bool convFound = !conv;
@@ -38,12 +42,11 @@ void FindProgramsIn(const QDir &folder, const QString &programName, const QStrin
         if (ncFound && convFound)
             break;
         // Name checks first: only the few candidates are opened.
-        const bool conversational = HasConvSuffix(name);
-        if (conversational ? convFound : ncFound)
+        const QString upper = name.toUpper();
+        const bool conversational = upper == convName;
+        if (conversational ? convFound : (ncFound || (upper != upperName && upper != ncName)))
             continue;
         const QFileInfo file(PackagePrograms::JoinPath(folderPath, name));
-        if (!Platform::SameNameNoCase(file.completeBaseName(), programName))
-            continue;
         if (ownFolder && !PackagePrograms::StaysInsideFolder(file, folderPath))
             continue;
         if (!IsPartProgramFile(file))
@@ -172,6 +175,40 @@ QFileInfo cPackage::FindCONVProgram(const QDir &folder) const
     return FindProgramIn(folder, packageName, true, packageDirPath);
 }
 
+bool cPackage::FindPartProgramsToRemove(const QString &partsFolder, QStringList *paths) const
+{
+    const Platform::FolderListing listing = Platform::FolderListing::Read(partsFolder);
+    if (!listing.IsReadable())
+        return false;
+    QFileInfo ncCopy;
+    QFileInfo convCopy;
+    PackagePrograms::FindProgramCopies(QDir(packageDirPath), packageName, packageDirPath, &ncCopy, &convCopy);
+    // Without a copy, the names a copy would have; a bare "NAME" only when it is a program.
+    const QStringList ncNames = ncCopy.fileName().isEmpty()
+                                    ? QStringList{packageName + QLatin1String(".NC"), packageName}
+                                    : QStringList{ncCopy.fileName()};
+    const QStringList convNames{packageName + QLatin1String(".CNV")};
+    for (const QStringList &names : {ncNames, convNames}) {
+        for (const QString &name : names) {
+            QList<Platform::FolderListing::Entry> matches = listing.Matching(name);
+            matches.removeIf([](const auto &entry) { return entry.kind == Platform::FolderListing::Folder; });
+            if (matches.isEmpty())
+                continue;
+            if (matches.size() > 1) {
+                qCWarning(lcPackagePrograms) << "two files in" << partsFolder << "are named" << name
+                                             << "in different letter case; removing neither";
+                return false;
+            }
+            const QString path = PackagePrograms::JoinPath(partsFolder, matches.first().name);
+            if (ncCopy.fileName().isEmpty() && name == packageName && !IsPartProgramFile(QFileInfo(path)))
+                continue;
+            paths->append(path);
+            break;
+        }
+    }
+    return true;
+}
+
 bool cPackage::HasNCProgram() const
 {
     QMutexLocker locker(lock.get());
@@ -221,8 +258,8 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
     if (!copy.isFile() || !PackagePrograms::StaysInsideFolder(copy, packageDirPath))
         return QStringList();
 
-    QFile file(copy.absoluteFilePath());
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!Platform::OpenRegularFile(file, copy.absoluteFilePath(), Platform::LinkPolicy::Refuse))
         return QStringList();
     if (const auto utf16 = ProgramText::Utf16ByteOrder(file.peek(2)))
         return ReadUtf16Lines(file, count, *utf16);

@@ -9,12 +9,17 @@
 
 bool cPackage::UpdatePackageThumbs()
 {
+    return UpdateThumbsIn(packageDirPath);
+}
+
+bool cPackage::UpdateThumbsIn(const QString &packageDirPath)
+{
     // One listing of names serves the images, the videos and their thumbnails; only the
     // few pictures and videos are stat-ed. Links are left out: a package never reaches
     // through one to a file outside its folder.
     const QStringList names = Platform::PlainFilesIn(packageDirPath);
     const QSet<QString> listed(names.cbegin(), names.cend());
-    const auto pathOf = [this](const QString &name) -> QString { return packageDirPath + QLatin1Char('/') + name; };
+    const auto pathOf = [&packageDirPath](const QString &name) -> QString { return packageDirPath + QLatin1Char('/') + name; };
 
     // Equal times keep a thumbnail; only a strictly older one is remade.
     const auto refresh = [&](const QString &name, const QString &thumbnailName,

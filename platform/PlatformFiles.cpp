@@ -1,4 +1,5 @@
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,8 +212,9 @@ bool CopyFileKeepTime(const QString &source, const QString &destination)
 {
     if (QFileInfo::exists(destination))
         return false;
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly))
+    // A FIFO or device as the source would block the copy or fill the disk.
+    QFile input;
+    if (!OpenRegularFile(input, source, LinkPolicy::Follow))
         return false;
     const QFileInfo sourceInfo(source);
     const QFileInfo destinationInfo(destination);

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformFiles.h"
 #include "programs/ProgramText.h"
+#include "platform/RegularFiles.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -10,12 +11,6 @@
 
 #include <climits>
 #include <memory>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -28,30 +23,6 @@ constexpr qint64 NextReadSize = 65536;
 
 enum class Verdict { Undecided, Yes, No };
 
-// Opens a regular file for reading. A FIFO or device in a parts folder must not block or
-// feed the scan forever, so anything but a regular file is refused before it is read.
-bool OpenRegularFile(const QString &path, QFile &file)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#else
-    file.setFileName(path);
-    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-#endif
-}
-
 // Decodes the file piece by piece and hands every character to the scanner until it
 // decides; memory stays bounded whatever the length of the file or of its lines.
 template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &scanner)
@@ -59,8 +30,9 @@ template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &sc
     const QString path = fileInfo.absoluteFilePath();
     if (path.isEmpty())
         return false;
+    // A FIFO or device in a parts folder must not block or feed the scan forever.
     QFile file;
-    if (!OpenRegularFile(path, file))
+    if (!Platform::OpenRegularFile(file, path, Platform::LinkPolicy::Follow, QIODevice::Unbuffered))
         return false;
 
 #ifdef Q_OS_WIN

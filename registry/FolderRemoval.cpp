@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 
 Q_LOGGING_CATEGORY(lcFolderRemoval, "packagemanager.registry.removal", QtWarningMsg)
 
@@ -78,5 +79,41 @@ bool EmptyFolder(const QString &path)
             return false;
         }
     }
+    return true;
+}
+
+namespace {
+const QLatin1String asideSuffix(".removing");
+} // namespace
+
+QString MoveFolderAside(const QString &folder)
+{
+    const QFileInfo info(folder);
+    const QString parent = info.absolutePath();
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QString aside = parent + QLatin1String("/.") + info.fileName() + QLatin1Char('.') +
+                              QString::number(QRandomGenerator::global()->generate(), 36) + asideSuffix;
+        if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink())
+            continue;
+        if (QDir().rename(info.absoluteFilePath(), aside))
+            return aside;
+        qCWarning(lcFolderRemoval) << "could not move" << folder << "aside";
+        return QString();
+    }
+    return QString();
+}
+
+bool IsFolderSetAside(const QString &name)
+{
+    return name.startsWith(QLatin1Char('.')) && name.endsWith(asideSuffix);
+}
+
+bool RemoveFolderAside(const QString &folder)
+{
+    const QString aside = MoveFolderAside(folder);
+    if (aside.isEmpty())
+        return false;
+    if (!RemoveFolder(QFileInfo(aside)))
+        qCWarning(lcFolderRemoval) << "left part of" << aside << "for a later pass";
     return true;
 }

@@ -1,22 +1,69 @@
 #include "registry/PackageScanThread.h"
 
 #include "cPackage.h"
+#include "platform/FolderListing.h"
+#include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
+#include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
+#include "registry/PartsFolderIndex.h"
 #include "registry/cSharedPackageMap.h"
 
+#include <QDateTime>
 #include <QLoggingCategory>
 #include <QMutexLocker>
-#include <QSet>
 
 Q_LOGGING_CATEGORY(lcScan, "packagemanager.registry.scan", QtWarningMsg)
 
 namespace {
 
-bool ProgramFileExists(const cManifestItem *item)
+// A package folder name longer than this cannot be made on the file systems we serve.
+constexpr int MaxFolderNameBytes = 255;
+// A folder with nothing of value in it is removed only once it is this old: another process
+// may have just made it for a package it is setting up.
+constexpr qint64 AbandonedFolderAgeSeconds = 3600;
+
+const QLatin1String lockFileName(".package.lock");
+
+// The extensions a package recognises as its program: "NAME", "NAME.NC", "NAME.CNV".
+bool HasProgramSuffix(const QFileInfo &file)
 {
-    return item && item->GetFileInfo().exists();
+    const QString suffix = file.suffix().toUpper();
+    return suffix.isEmpty() || suffix == QLatin1String("NC") || suffix == QLatin1String("CNV");
 }
+
+// Scratch files of this library: the lock and hidden temporary names.
+bool IsScratchName(const QString &name)
+{
+    return name == lockFileName || name.startsWith(QLatin1Char('.'));
+}
+
+bool HoldsNothingOfValue(const Platform::FolderListing &content)
+{
+    for (const Platform::FolderListing::Entry &entry : content.Entries()) {
+        if (entry.kind != Platform::FolderListing::File || !IsScratchName(entry.name))
+            return false;
+    }
+    return true;
+}
+
+bool LooksLikePackage(const Platform::FolderListing &content, const QString &programName)
+{
+    for (const Platform::FolderListing::Entry &entry : content.Matching(QStringLiteral("manifest.xml"))) {
+        if (entry.kind == Platform::FolderListing::File)
+            return true;
+    }
+    return HoldsProgramNamed(content, programName);
+}
+
+bool IsOlderThan(const QString &path, qint64 seconds)
+{
+    const QDateTime modified = QFileInfo(path).lastModified();
+    return modified.isValid() && modified.secsTo(QDateTime::currentDateTime()) > seconds;
+}
+
+enum class eVerdict { Keep, Unreachable, Vanished, Gone };
 
 } // namespace
 
@@ -43,8 +90,16 @@ bool PackageScanThread::StartScan(const QStringList &partsFolders, cSharedPackag
     scanFolders = partsFolders;
     sharedMap = map;
     passFinished = false;
+    if (map)
+        map->BeginPass();
     start(QThread::InheritPriority);
     return true;
+}
+
+tPackageScanReport PackageScanThread::LastReport() const
+{
+    QMutexLocker locker(&mutex);
+    return lastReport;
 }
 
 void PackageScanThread::run()
@@ -57,9 +112,16 @@ void PackageScanThread::run()
         map = sharedMap;
     }
 
+    tPackageScanReport report;
     uint numPackages = 0;
     if (map) {
-        const QList<QFileInfo> programs = CollectProgramFiles(folders);
+        // Each parts folder is resolved once in a pass, however many packages name it.
+        const Platform::ResolveCacheScope resolveEachFolderOnce;
+        PartsFolderIndex index;
+        // Only packages filed before the pass began are judged at its end: one that the host
+        // filed meanwhile (a move whose program it renames next) has not had its chance.
+        const QMap<QString, cPackage *> before = map->Snapshot();
+        const QList<QFileInfo> programs = CollectProgramFiles(folders, &report);
         for (const QFileInfo &program : programs) {
             if (isInterruptionRequested())
                 break;
@@ -68,51 +130,131 @@ void PackageScanThread::run()
             if (!package)
                 package = CreatePackage(packageUID, program, map);
             if (package)
-                MaintainPackage(packageUID, package, map);
+                MaintainPackage(packageUID, package, program, map);
             numPackages = uint(map->Count());
         }
         if (!isInterruptionRequested())
-            RemoveStalePackages(map);
+            TidyPackagesRoot(map, before, index, &report);
         qCInfo(lcScan) << "pass over" << folders.size() << "folders:" << programs.size() << "programs," << numPackages
-                       << "packages";
+                       << "packages," << report.keptUnreachable << "kept unreachable";
     }
 
     {
         QMutexLocker locker(&mutex);
+        lastReport = report;
         passFinished = true;
     }
     Q_EMIT PackageScanCompleted(numPackages);
 }
 
-QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folders) const
+QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folders, tPackageScanReport *report)
 {
     QList<QFileInfo> programs;
     QSet<QString> listed;
+    QHash<QString, QString> ncProgramByUID; // one NC program per identifier
     for (const QString &folder : folders) {
         // An empty text would name the working folder; a folder named twice is listed once.
         if (folder.isEmpty())
             continue;
         const QDir dir(folder);
-        if (listed.contains(dir.absolutePath()))
+        const QString path = QDir::cleanPath(dir.absolutePath());
+        if (listed.contains(path))
             continue;
-        listed.insert(dir.absolutePath());
-        const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Unsorted);
-        for (const QFileInfo &file : files) {
-            // A program whose identifier would decode to another place gets no package.
-            if (PackageUID::RoundTrips(file.absolutePath(), file.completeBaseName()) && IsPartProgramFile(file))
-                programs.append(file);
+        listed.insert(path);
+        const Platform::FolderListing listing = Platform::FolderListing::Read(path);
+        if (!listing.IsReadable()) {
+            if (dir.exists())
+                NoteOnce(path, QStringLiteral("cannot read the parts folder"));
+            continue;
+        }
+
+        // A folder whose identifier resolves to another folder (one that differs only in
+        // letter case) cannot keep packages of its own.
+        const QString folderKeyUID = PackageUID::ForProgramInFolder(path, QStringLiteral("X"));
+        const bool folderRoundTrips = PackageUID::RoundTrips(path, QStringLiteral("X"));
+        const bool folderResolves =
+            folderRoundTrips && QDir::cleanPath(PackageUID::ResolvedPartsFolder(folderKeyUID)) == path;
+
+        for (const Platform::FolderListing::Entry &entry : listing.Entries()) {
+            if (entry.kind == Platform::FolderListing::Folder || entry.name.startsWith(QLatin1Char('.')))
+                continue;
+            const QFileInfo file(path + QLatin1Char('/') + entry.name);
+            if (entry.kind != Platform::FolderListing::File &&
+                !(entry.kind == Platform::FolderListing::Link && file.isFile()))
+                continue;
+            if (!IsPartProgramFile(file))
+                continue;
+            if (!HasProgramSuffix(file) && listing.Contains(file.fileName() + QLatin1String(".CNV")))
+                continue; // "PART.V2" is the NC half of "PART.V2.CNV"'s package
+            if (!HasProgramSuffix(file)) {
+                Skip(file.filePath(), QStringLiteral("the extension is not one of a program (none, .NC, .CNV)"),
+                     report);
+                continue;
+            }
+            // "\" is a separator where the packages live on the control.
+            if (!folderRoundTrips || !PackageUID::RoundTrips(path, file.completeBaseName()) ||
+                !Platform::IsPlainFileName(file.fileName())) {
+                Skip(file.filePath(),
+                     QStringLiteral("an identifier cannot carry the name or folder (\"^\", \",\" or \"!\")"), report);
+                continue;
+            }
+            if (!folderResolves) {
+                Skip(file.filePath(), QStringLiteral("another folder differs from this one only in letter case"),
+                     report);
+                continue;
+            }
+            const QString uid = PackageUID::ForProgramFile(file);
+            if (QFile::encodeName(uid + QLatin1String(".pkg")).size() > MaxFolderNameBytes) {
+                Skip(file.filePath(), QStringLiteral("the identifier is too long for a folder name"), report);
+                continue;
+            }
+            // "PLATE.NC" and "PLATE.CNV" share a package; "PLATE.NC" and "plate.nc" cannot.
+            const bool conversational = Platform::SameNameNoCase(file.suffix(), QStringLiteral("CNV"));
+            if (!conversational) {
+                const auto earlier = ncProgramByUID.constFind(uid);
+                if (earlier != ncProgramByUID.cend() && *earlier != file.fileName()) {
+                    Skip(file.filePath(),
+                         QStringLiteral("another program has the same identifier (") + *earlier + QLatin1Char(')'),
+                         report);
+                    continue;
+                }
+                ncProgramByUID.insert(uid, file.fileName());
+            }
+            programs.append(file);
         }
     }
     return programs;
 }
 
+void PackageScanThread::Skip(const QString &path, const QString &reason, tPackageScanReport *report)
+{
+    report->skippedFiles.append(path + QLatin1String(": ") + reason);
+    NoteOnce(path, QStringLiteral("no package: ") + reason);
+}
+
+void PackageScanThread::NoteOnce(const QString &path, const QString &what)
+{
+    if (noted.contains(path))
+        return;
+    noted.insert(path);
+    qCWarning(lcScan).noquote() << what << QLatin1String("--") << path;
+}
+
 cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const QFileInfo &program,
                                            cSharedPackageMap *map)
 {
+    // The listing may be older than the host's last removal or move, or than the program.
+    if (map->IsGoneByHost(packageUID) || !QFileInfo::exists(program.absoluteFilePath()))
+        return nullptr;
     const QString folderName = QStringLiteral("%1.pkg").arg(packageUID);
     if (packageRoot.exists())
         packageRoot.mkdir(folderName);
-    auto *package = new cPackage(QFileInfo(packageRoot.absoluteFilePath(folderName)), program);
+    const QString folder = packageRoot.absoluteFilePath(folderName);
+    if (QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
+        NoteOnce(folder, QStringLiteral("a package folder that is a link is not registered"));
+        return nullptr; // every write of the package would land outside the root
+    }
+    auto *package = new cPackage(QFileInfo(folder), program);
     if (map->AdoptIfAbsent(packageUID, package)) {
         Q_EMIT PackageAdded(packageUID);
         return package;
@@ -122,40 +264,122 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     return map->GetPackage(packageUID);
 }
 
-void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, cSharedPackageMap *map)
+void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
+                                        cSharedPackageMap *map)
 {
+    QString folder;
+    {
+        QMutexLocker locker(&package->Lock());
+        // The host may have removed or re-filed the package since it was looked up.
+        if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
+            return;
+        package->FollowPartProgram(program);
+        package->SynchronizePartFiles(cPackage::PartsFilePriority);
+        folder = package->GetPackageDir().absolutePath();
+    }
+    // Thumbnails outside the lock, so that the host's calls on this package never wait for a
+    // video; the manifest then finds them up to date.
+    cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
-    // The host may have removed or re-filed the package since it was looked up.
-    if (map->GetPackage(packageUID) != package)
+    if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
         return;
-    if (package->IsTutorialPackage())
-        return;
-    package->SynchronizePartFiles(cPackage::PartsFilePriority);
-    package->UpdatePackageThumbs();
     package->GenerateEssentialMetadataFiles();
     package->GenerateManifestFile();
     package->OpenUpPackageToFullMode();
 }
 
-void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map)
+void PackageScanThread::TidyPackagesRoot(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
+                                         PartsFolderIndex &index, tPackageScanReport *report)
+{
+    const QString rootPath = packageRoot.absolutePath();
+    const Platform::FolderListing root = Platform::FolderListing::Read(rootPath);
+    // A root that cannot be read, or that holds nothing at all while packages are known (a
+    // share not mounted), tells nothing about any package.
+    if (!root.IsReadable() || (root.IsEmpty() && !before.isEmpty())) {
+        qCWarning(lcScan) << "cannot read the packages root; keeping all" << before.size() << "packages:" << rootPath;
+        report->keptUnreachable += uint(before.size());
+        report->unreachableFolders.append(rootPath);
+        return;
+    }
+    RemoveStalePackages(map, before, index, report);
+    if (!isInterruptionRequested())
+        AdoptUnknownFolders(map, root);
+}
+
+void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
+                                            PartsFolderIndex &index, tPackageScanReport *report)
 {
     // Pointers from the map stay valid for the whole pass: only this thread drops packages,
     // and a package removed by the host is still owned by the map.
-    const QList<cPackage *> packages = map->GetPackages();
     bool anyDropped = false;
-    for (cPackage *package : packages) {
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
         if (isInterruptionRequested())
-            return;
-        tPackageUID packageUID;
+            break;
+        const tPackageUID &packageUID = it.key();
+        cPackage *package = it.value();
+        eVerdict verdict = eVerdict::Keep;
+        QString unreachable;
         {
             QMutexLocker locker(&package->Lock());
-            if (ProgramFileExists(package->GetManifestItem(NCProgram)) ||
-                ProgramFileExists(package->GetManifestItem(ConvProgram)))
+            if (map->GetPackage(packageUID) != package)
                 continue;
-            packageUID = package->GetPackageUID();
+            const QString folder = package->GetPackageDir().absolutePath();
+            const QFileInfo folderInfo(folder);
+            bool readable = false;
+            if (!folderInfo.exists() && !folderInfo.isSymLink()) {
+                // Another process removed or moved it; unless the root itself just went away.
+                if (QFileInfo(packageRoot.absolutePath()).isDir())
+                    verdict = eVerdict::Vanished;
+                else
+                    unreachable = packageRoot.absolutePath();
+            } else if (package->HoldsProgramCopy(&readable)) {
+                verdict = eVerdict::Keep;
+                // A manifest lost to an interrupted write lists the copy again.
+                if (!package->IsTutorialPackage() && !package->HasNCProgram() && !package->HasCONVProgram()) {
+                    package->GenerateManifestFile();
+                    package->OpenUpPackageToFullMode();
+                }
+            } else if (!readable) {
+                unreachable = folder;
+            } else {
+                const QString programName = PackageUID::ProgramName(packageUID);
+                const QString parts = index.FolderOf(packageUID);
+                if (parts.isEmpty()) {
+                    unreachable = PackageUID::PartsFolderKey(packageUID);
+                } else {
+                    const Platform::FolderListing &listing = index.ListingOf(parts);
+                    if (!listing.IsReadable() || listing.IsEmpty()) {
+                        unreachable = parts;
+                    } else if (!HoldsProgramNamed(listing, programName)) {
+                        // The pass's listing says the program is gone: look again before acting.
+                        const Platform::FolderListing now = Platform::FolderListing::Read(parts);
+                        if (!now.IsReadable() || now.IsEmpty())
+                            unreachable = parts;
+                        else if (!HoldsProgramNamed(now, programName))
+                            verdict = eVerdict::Gone;
+                    }
+                }
+            }
+            if (!unreachable.isEmpty())
+                verdict = eVerdict::Unreachable;
+            // The folder leaves its place in one step before the package is dropped; when it
+            // cannot, the package stays as it is.
+            if (verdict == eVerdict::Gone && !RemoveFolderAside(folder)) {
+                qCWarning(lcScan) << "cannot remove the folder of" << packageUID << "whose program is gone";
+                verdict = eVerdict::Keep;
+            }
         }
-        if (!map->RemoveIfFiled(packageUID, package))
+
+        if (verdict == eVerdict::Unreachable) {
+            ++report->keptUnreachable;
+            if (!report->unreachableFolders.contains(unreachable))
+                report->unreachableFolders.append(unreachable);
+            NoteOnce(unreachable, QStringLiteral("cannot read a folder; keeping the packages that depend on it"));
             continue;
+        }
+        if (verdict == eVerdict::Keep || !map->RemoveIfFiled(packageUID, package))
+            continue;
+        qCInfo(lcScan) << (verdict == eVerdict::Gone ? "removed" : "forgot vanished") << "package" << packageUID;
         Q_EMIT PackageDeleted(packageUID);
         map->Drop(package);
         anyDropped = true;
@@ -164,16 +388,56 @@ void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map)
     // done with the dropped packages before they are destroyed.
     if (anyDropped)
         Q_EMIT PackagesDropped();
+}
 
-    if (!packageRoot.exists())
-        return;
-    const QFileInfoList folders =
-        packageRoot.entryInfoList({QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo &folder : folders) {
+void PackageScanThread::AdoptUnknownFolders(cSharedPackageMap *map, const Platform::FolderListing &root)
+{
+    const QString rootPath = packageRoot.absolutePath();
+    for (const Platform::FolderListing::Entry &entry : root.Entries()) {
         if (isInterruptionRequested())
             return;
-        const QString key = folder.completeBaseName().toUpper();
-        if (map->RemoveFolderIfUnclaimed(key, folder))
-            qCInfo(lcScan) << "removed unclaimed package folder" << folder.fileName();
+        const QString path = rootPath + QLatin1Char('/') + entry.name;
+        if (entry.name.startsWith(QLatin1Char('.'))) {
+            // What an interrupted removal left behind.
+            if (entry.kind == Platform::FolderListing::Folder && IsFolderSetAside(entry.name))
+                RemoveFolder(QFileInfo(path));
+            continue;
+        }
+        if (!Platform::EndsWithNoCase(entry.name, QLatin1String(".pkg")))
+            continue;
+        if (entry.kind == Platform::FolderListing::Link) {
+            NoteOnce(path, QStringLiteral("a package folder that is a link is not registered"));
+            continue;
+        }
+        if (entry.kind != Platform::FolderListing::Folder)
+            continue;
+        const QString key = QFileInfo(entry.name).completeBaseName().toUpper();
+        if (map->Contains(key))
+            continue;
+
+        const Platform::FolderListing content = Platform::FolderListing::Read(path);
+        if (!content.IsReadable())
+            continue;
+        if (LooksLikePackage(content, PackageUID::ProgramName(key))) {
+            // Made, moved, copied or imported by another process: registered as the start-up
+            // scan would register it; from now on the rules above decide its fate.
+            auto *package = new cPackage(key, QDir(path), QDir(QString()));
+            {
+                QMutexLocker locker(&package->Lock());
+                if (!package->IsTutorialPackage())
+                    package->SearchForPartProgramsInPackageFolder();
+            }
+            if (!map->AdoptIfUnclaimed(key, package)) {
+                delete package; // a host operation of this process is setting it up
+                continue;
+            }
+            qCInfo(lcScan) << "adopted package folder" << entry.name;
+            Q_EMIT PackageAdded(key);
+        } else if (HoldsNothingOfValue(content) && IsOlderThan(path, AbandonedFolderAgeSeconds)) {
+            if (map->RemoveFolderIfUnclaimed(key, QFileInfo(path)))
+                qCInfo(lcScan) << "removed abandoned package folder" << entry.name;
+        } else {
+            NoteOnce(path, QStringLiteral("left alone: a folder that holds neither a manifest nor a program"));
+        }
     }
 }

@@ -1,19 +1,31 @@
 #pragma once
 
+#include "tPackageScanReport.h"
 #include "tPackageUID.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
+#include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QStringList>
 #include <QThread>
 
 class cSharedPackageMap;
 class cPackage;
+class PartsFolderIndex;
+namespace Platform {
+class FolderListing;
+}
 
-// The worker that rescans parts folders: every program gets a package, every package
-// is brought up to date, stale packages and unclaimed package folders are removed.
+// The worker that rescans parts folders: every program gets a package, every package is
+// brought up to date, packages whose programs are gone are removed, and package folders that
+// another process made are adopted.
+//
+// Nothing is deleted without evidence: a package goes only when its folder no longer holds a
+// program copy and its parts folder could be read and no longer holds its program. A folder
+// that could not be read keeps everything that depends on it.
 class PackageScanThread : public QThread
 {
     Q_OBJECT
@@ -24,6 +36,8 @@ public:
 
     // Starts a pass over the folders; false while a pass runs (the request is not kept).
     [[nodiscard]] bool StartScan(const QStringList &partsFolders, cSharedPackageMap *map);
+    // The report of the last pass that completed.
+    tPackageScanReport LastReport() const;
 
 Q_SIGNALS:
     void PackageAdded(tPackageUID packageUID);
@@ -37,17 +51,28 @@ protected:
     void run() override;
 
 private:
-    QList<QFileInfo> CollectProgramFiles(const QStringList &folders) const;
+    QList<QFileInfo> CollectProgramFiles(const QStringList &folders, tPackageScanReport *report);
     // Makes, files and announces the package of a program without one; returns the package
-    // filed under the identifier afterwards.
+    // filed under the identifier afterwards (null when none should be made).
     cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map);
     // Brings a filed package up to date under its lock; tutorial packages stay untouched.
-    void MaintainPackage(const tPackageUID &packageUID, cPackage *package, cSharedPackageMap *map);
-    void RemoveStalePackages(cSharedPackageMap *map);
+    void MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
+                         cSharedPackageMap *map);
+    // Drops the stale packages among those filed before the pass, then adopts the package
+    // folders that another process made.
+    void TidyPackagesRoot(cSharedPackageMap *map, const QMap<QString, cPackage *> &before, PartsFolderIndex &index,
+                          tPackageScanReport *report);
+    void RemoveStalePackages(cSharedPackageMap *map, const QMap<QString, cPackage *> &before, PartsFolderIndex &index,
+                             tPackageScanReport *report);
+    void AdoptUnknownFolders(cSharedPackageMap *map, const Platform::FolderListing &root);
+    void Skip(const QString &path, const QString &reason, tPackageScanReport *report);
+    void NoteOnce(const QString &path, const QString &what);
 
     QDir packageRoot;
-    QMutex mutex;
+    mutable QMutex mutex;
     QStringList scanFolders;
     cSharedPackageMap *sharedMap = nullptr;
     bool passFinished = true; // set by run() before it announces completion
+    tPackageScanReport lastReport;
+    QSet<QString> noted; // what was logged once; touched by the worker only
 };

@@ -1,5 +1,7 @@
 #include "registry/PackageUID.h"
 
+#include "platform/PlatformFiles.h"
+
 namespace PackageUID {
 
 static QString EncodeFolder(QString folder)
@@ -34,6 +36,23 @@ QString PartsFolderKey(const QString &packageUID)
     key.replace(QLatin1Char('!'), QLatin1Char(':'));
     key.replace(QLatin1Char(','), QLatin1Char('/'));
     return key;
+}
+
+QString ResolvedPartsFolder(const QString &packageUID)
+{
+    QString folder = PartsFolderKey(packageUID);
+    if (folder.isEmpty())
+        return QString();
+    if (folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/'); // a drive root
+    const QString resolved = Platform::ResolvePathNoCase(folder);
+    return !resolved.isEmpty() && QFileInfo(resolved).isDir() ? resolved : QString();
+}
+
+QString ProgramName(const QString &packageUID)
+{
+    const int caret = packageUID.lastIndexOf(QLatin1Char('^'));
+    return caret < 0 ? QString() : packageUID.mid(caret + 1);
 }
 
 } // namespace PackageUID

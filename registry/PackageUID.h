@@ -20,4 +20,11 @@ bool RoundTrips(const QString &folderAbsolutePath, const QString &programName);
 // The parts-folder key: upper case, text before the first "^", "!" -> ":", "," -> "/".
 QString PartsFolderKey(const QString &packageUID);
 
+// The real folder the parts-folder key names, found whatever the case of its letters;
+// empty when it does not exist (or cannot be reached).
+QString ResolvedPartsFolder(const QString &packageUID);
+
+// The program name: the text after the last "^".
+QString ProgramName(const QString &packageUID);
+
 } // namespace PackageUID

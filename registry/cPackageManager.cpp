@@ -1,14 +1,20 @@
 #include "cPackageManager.h"
 
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
 #include "registry/PackageScanThread.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
 
 #include <QDirIterator>
+#include <QLoggingCategory>
 #include <QMetaType>
 #include <QSet>
+
+namespace {
+Q_LOGGING_CATEGORY(lcRegistry, "packagemanager.registry", QtWarningMsg)
+}
 
 cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRoot(root)
 {
@@ -42,6 +48,7 @@ cPackageManager::~cPackageManager()
     }
     delete sharedMap;
     sharedMap = nullptr;
+    qDeleteAll(awaitingDestruction);
 }
 
 void cPackageManager::FindExistingPackages(const QDir &root)
@@ -54,6 +61,11 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
+        // Through a linked folder every write of the package would land outside the root.
+        if (!Platform::IsRealFolder(folder.absoluteFilePath())) {
+            qCWarning(lcRegistry) << "not registering" << folder.absoluteFilePath() << "(a link, not a folder)";
+            continue;
+        }
         const QString key = folder.completeBaseName().toUpper();
         auto *package = new cPackage(key, QDir(folder.absoluteFilePath()), QDir(QString()));
         sharedMap->Adopt(package);
@@ -189,6 +201,11 @@ bool cPackageManager::DoBackgroundScanForPackageUpdates(const QStringList &parts
     return started;
 }
 
+tPackageScanReport cPackageManager::GetLastScanReport() const
+{
+    return scanThread ? scanThread->LastReport() : tPackageScanReport();
+}
+
 void cPackageManager::HandlePackageAdded(tPackageUID packageUID)
 {
     AddPackageToMaps(packageUID);
@@ -218,5 +235,16 @@ void cPackageManager::ProcessDroppedPackages()
     packagesByUID.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
     for (auto &inner : packagesByPartDir)
         inner.removeIf([&doomed](const auto &it) { return doomed.contains(it.value()); });
-    qDeleteAll(dropped);
+    // A host handler connected with Qt::QueuedConnection was posted when the registry emitted
+    // PackageDeleted, after this call had been posted: one more trip through the event
+    // queue lets it run first.
+    awaitingDestruction += dropped;
+    QMetaObject::invokeMethod(
+        this,
+        [this, dropped] {
+            for (cPackage *package : dropped)
+                awaitingDestruction.removeOne(package);
+            qDeleteAll(dropped);
+        },
+        Qt::QueuedConnection);
 }

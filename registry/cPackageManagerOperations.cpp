@@ -1,9 +1,12 @@
 #include "cPackageManager.h"
 
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 #include "registry/FolderRemoval.h"
 #include "registry/PackageUID.h"
 #include "registry/cSharedPackageMap.h"
+
+#include <QDir>
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -34,37 +37,13 @@ bool IsUsableIdentifier(const QString &packageUID)
            Platform::IsPlainFileName(packageUID + QLatin1String(".pkg"));
 }
 
-// The parts folder encoded in an identifier, as the identifier spells it.
-QString PartsFolderPath(const QString &packageUID)
-{
-    QString folder = packageUID;
-    folder.replace(QLatin1Char('!'), QLatin1Char(':'));
-    folder.replace(QLatin1Char(','), QLatin1Char('/'));
-    const int caret = folder.lastIndexOf(QLatin1Char('^'));
-    if (caret >= 0)
-        folder.truncate(caret);
-    if (folder.isEmpty())
-        return QString();
-    if (folder.endsWith(QLatin1Char(':')))
-        folder += QLatin1Char('/'); // a drive root
-    return folder;
-}
-
-// That folder found whatever the case of its letters; empty when it does not exist.
-QString DecodedPartsFolder(const QString &packageUID)
-{
-    const QString folder = PartsFolderPath(packageUID);
-    if (folder.isEmpty())
-        return QString();
-    const QString resolved = Platform::ResolvePathNoCase(folder);
-    return QFileInfo(resolved).isDir() ? resolved : QString();
-}
-
 // Case twins ("Mill/" and "mill/") share one identifier: which one's program is meant
 // cannot be told.
 bool IsAmbiguousPartsFolder(const QString &packageUID)
 {
-    const QString folder = PartsFolderPath(packageUID);
+    QString folder = PackageUID::PartsFolderKey(packageUID);
+    if (folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/'); // a drive root
     return !folder.isEmpty() && Platform::IsAmbiguousNoCase(folder);
 }
 
@@ -96,17 +75,6 @@ private:
     QString key;
 };
 
-// Deletes a part program; a program that is not there counts as deleted.
-bool DeleteProgram(const QFileInfo &program)
-{
-    if (program.filePath().isEmpty())
-        return true;
-    const QFileInfo current(program.absoluteFilePath());
-    if (!current.exists() && !current.isSymLink())
-        return true;
-    return QFile::remove(current.absoluteFilePath());
-}
-
 } // namespace
 
 QString cPackageManager::CreatePackage(const QFileInfo &programFile)
@@ -124,8 +92,8 @@ QString cPackageManager::CreatePackage(const QFileInfo &programFile)
     if (packageRoot.exists())
         packageRoot.mkdir(folderName);
     const QString folder = packageRoot.absoluteFilePath(folderName);
-    if (!QFileInfo(folder).isDir())
-        return QString(); // a package without a folder would be dropped by the next scan
+    if (!Platform::IsRealFolder(folder))
+        return QString(); // missing, or a link through which every write would leave the root // a package without a folder would be dropped by the next scan
 
     auto *package = new cPackage(QFileInfo(folder), programFile);
     bool filed = false;
@@ -171,8 +139,8 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
     const QString folderName = uid + QLatin1String(".pkg");
     packageRoot.mkdir(folderName);
     const QString folder = packageRoot.absoluteFilePath(folderName);
-    if (!QFileInfo(folder).isDir())
-        return QString();
+    if (!Platform::IsRealFolder(folder))
+        return QString(); // missing, or a link through which every write would leave the root
 
     // Plain files only; the old name is replaced whatever its case, so that "plate_7.nc"
     // stays the package's program under the new name.
@@ -258,6 +226,7 @@ cPackage *cPackageManager::MovePackage(const QString &packageUID, const QFileInf
             return nullptr;
         }
     }
+    sharedMap->NoteGoneByHost(packageUID);
     if (sharedMap->RemoveIfFiled(packageUID, package)) {
         RemovePackageFromMaps(packageUID);
         Q_EMIT PackageDeleted(packageUID);
@@ -307,29 +276,44 @@ bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackag
         QMutexLocker locker(&package->Lock());
         if (sharedMap->GetPackage(packageUID) != package)
             return false; // a scan dropped it meanwhile
-        // The programs in the parts folder go, not the package's own copies.
-        bool deleted = true;
-        const QString partsFolder = DecodedPartsFolder(packageUID);
+        // The programs in the parts folder go, not the package's own copies: exactly the
+        // files named as the package's copies, never a note or backup of the same name.
+        QStringList programs;
+        const QString partsFolder = PackageUID::ResolvedPartsFolder(packageUID);
         if (partsFolder.isEmpty() && IsAmbiguousPartsFolder(packageUID)) {
             qCWarning(lcOperations) << "not removing" << packageUID
                                     << ": its parts folder matches several folders that differ only in case";
             return false;
         }
-        if (!partsFolder.isEmpty()) {
-            const QDir parts(partsFolder);
-            deleted = DeleteProgram(package->FindNCProgram(parts));
-            deleted = DeleteProgram(package->FindCONVProgram(parts)) && deleted;
+        if (!partsFolder.isEmpty() && !package->FindPartProgramsToRemove(partsFolder, &programs))
+            return false;
+
+        // The folder leaves its place first, so that a folder that cannot be removed leaves
+        // the programs where they are.
+        const QString folder = package->GetPackageDir().absolutePath();
+        QString aside;
+        if (removePackageFolder && QFileInfo::exists(folder)) {
+            aside = MoveFolderAside(folder);
+            if (aside.isEmpty()) {
+                qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
+                return false;
+            }
         }
-        if (!deleted)
-            return false; // still registered, in every map
-        if (removePackageFolder && !RemoveFolder(QFileInfo(package->GetPackageDir().absolutePath()))) {
-            qCWarning(lcOperations) << "could not remove the folder of" << packageUID;
-            return false; // the next scan drops the package, whose programs are gone
+        for (const QString &program : std::as_const(programs)) {
+            if (!QFile::remove(program)) {
+                qCWarning(lcOperations) << "could not delete the program" << program;
+                if (!aside.isEmpty() && !QDir().rename(aside, folder))
+                    qCWarning(lcOperations) << "could not put back" << folder << "from" << aside;
+                return false; // still registered, in every map
+            }
         }
+        if (!aside.isEmpty() && !RemoveFolder(QFileInfo(aside)))
+            qCWarning(lcOperations) << "left part of" << aside << "for a later pass to remove";
         uid = package->packageUID;
     }
     if (!sharedMap->RemoveIfFiled(uid, package))
         return false;
+    sharedMap->NoteGoneByHost(uid);
     RemovePackageFromMaps(uid);
     Q_EMIT PackageDeleted(uid);
     return true;

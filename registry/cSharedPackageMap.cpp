@@ -70,6 +70,12 @@ QList<cPackage *> cSharedPackageMap::GetPackages() const
     return packages.values();
 }
 
+QMap<QString, cPackage *> cSharedPackageMap::Snapshot() const
+{
+    QMutexLocker locker(&mutex);
+    return packages;
+}
+
 void cSharedPackageMap::Adopt(cPackage *package)
 {
     QMutexLocker locker(&mutex);
@@ -123,4 +129,30 @@ bool cSharedPackageMap::RemoveFolderIfUnclaimed(const QString &key, const QFileI
     if (claims.contains(key) || Contains(key))
         return false;
     return RemoveFolder(folder);
+}
+
+bool cSharedPackageMap::AdoptIfUnclaimed(const QString &key, cPackage *package)
+{
+    QMutexLocker claimLocker(&claimMutex);
+    if (claims.contains(key))
+        return false;
+    return AdoptIfAbsent(key, package);
+}
+
+void cSharedPackageMap::BeginPass()
+{
+    QMutexLocker locker(&mutex);
+    goneByHost.clear();
+}
+
+void cSharedPackageMap::NoteGoneByHost(const QString &key)
+{
+    QMutexLocker locker(&mutex);
+    goneByHost.insert(key);
+}
+
+bool cSharedPackageMap::IsGoneByHost(const QString &key) const
+{
+    QMutexLocker locker(&mutex);
+    return goneByHost.contains(key);
 }

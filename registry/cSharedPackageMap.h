@@ -34,6 +34,8 @@ public:
     bool RemoveIfFiled(const QString &key, const cPackage *package);
     int Count() const;
     QList<cPackage *> GetPackages() const;
+    // Every key with its package, at one moment.
+    QMap<QString, cPackage *> Snapshot() const;
 
     // Ownership: every package object the registry creates is adopted here.
     void Adopt(cPackage *package);
@@ -53,9 +55,20 @@ public:
     // Removes the folder (RemoveFolder) only while the key is neither filed nor claimed; a
     // claim made meanwhile waits for the removal. True when the folder was removed.
     bool RemoveFolderIfUnclaimed(const QString &key, const QFileInfo &folder);
+    // Files and adopts a package found in the packages root only while its key is neither
+    // filed nor claimed by a host operation setting the folder up; on false the package
+    // stays with the caller.
+    bool AdoptIfUnclaimed(const QString &key, cPackage *package);
+
+    // Identifiers the host removed or moved away since the running pass began: the pass
+    // listed its folders earlier and must not make a package for them again.
+    void BeginPass();
+    void NoteGoneByHost(const QString &key);
+    bool IsGoneByHost(const QString &key) const;
 
 private:
     mutable QMutex mutex;
+    QSet<QString> goneByHost;
     QMap<QString, cPackage *> packages;
     QSet<cPackage *> owned;
     QList<cPackage *> dropped;

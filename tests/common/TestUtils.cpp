@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/time.h>
+
 namespace TestUtils {
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
@@ -24,6 +26,11 @@ QByteArray ReadFile(const QString &path)
 
 bool SetModTime(const QString &path, const QDateTime &time)
 {
+    if (QFileInfo(path).isDir()) {
+        const qint64 seconds = time.toSecsSinceEpoch();
+        const struct timeval times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+        return ::utimes(QFile::encodeName(path).constData(), times) == 0;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
         return false;

@@ -1,8 +1,10 @@
 #include "TestUtils.h"
 #include "cPackage.h"
+#include "cPackageManager.h"
 #include "media/Thumbnails.h"
 #include "media/ffmpegInterface.h"
 
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -33,7 +35,8 @@ class tst_VideoThumbnails : public QObject
 private Q_SLOTS:
     void init()
     {
-        dir = TestUtils::MakeDir(root.filePath(QString::fromLatin1(QTest::currentDataTag())));
+        dir = TestUtils::MakeDir(root.filePath(QString::fromLatin1(QTest::currentTestFunction()) + "/" +
+                                               QString::fromLatin1(QTest::currentDataTag())));
         tempFolder = dir + "/Temp";
         qputenv("PACKAGEMANAGER_TEMP_DIR", QFile::encodeName(tempFolder));
     }
@@ -73,15 +76,17 @@ private Q_SLOTS:
     void toolFails_data()
     {
         QTest::addColumn<QString>("program");
-        QTest::newRow("missing") << QStringLiteral("/no/such/ffmpeg");
-        QTest::newRow("exits non-zero") << QStringLiteral(PM_TEST_HELPER_DIR "/ffmpeg_fails");
-        QTest::newRow("outlasts the wait") << QStringLiteral(PM_TEST_HELPER_DIR "/ffmpeg_hangs");
+        QTest::addColumn<bool>("videosFault"); // remembered, so the video is not tried again
+        QTest::newRow("missing") << QStringLiteral("/no/such/ffmpeg") << false;
+        QTest::newRow("exits non-zero") << QStringLiteral(PM_TEST_HELPER_DIR "/ffmpeg_fails") << true;
+        QTest::newRow("outlasts the wait") << QStringLiteral(PM_TEST_HELPER_DIR "/ffmpeg_hangs") << true;
     }
 
     // The request ends as failed: no thumbnail, no stray files, no process left running.
     void toolFails()
     {
         QFETCH(QString, program);
+        QFETCH(bool, videosFault);
         const bool hangs = program.endsWith(QLatin1String("hangs"));
         qputenv("PACKAGEMANAGER_FFMPEG", QFile::encodeName(program));
         qputenv("PM_HANG_PID_FILE", QFile::encodeName(dir + "/hang.pid"));
@@ -95,13 +100,87 @@ private Q_SLOTS:
             converter.StartVideoThumbnailGeneration(video, QFileInfo(thumb));
             QCOMPARE(done.count(), 1);
             QCOMPARE(done.at(0).at(1).toBool(), false);
+            QCOMPARE(converter.LastOutcome() == ffmpegInterface::Outcome::ToolFailed, videosFault);
         }
-        // Through the scan's entry a stale thumbnail goes too (the 30-second wait is too long here).
-        QVERIFY(hangs || (TestUtils::WriteFile(thumb, "old") && !UpdateVideoThumbnail(video, QFileInfo(thumb))));
-        QCOMPARE(Entries(package), QStringList{"clip.mp4"});
-        QCOMPARE(Entries(tempFolder), QStringList());
         const qint64 pid = hangs ? TestUtils::ReadFile(dir + "/hang.pid").toLongLong() : 0;
         QVERIFY(!hangs || (pid > 0 && ::kill(pid_t(pid), 0) == -1 && errno == ESRCH)); // killed and reaped
+        if (hangs)
+            return; // the scan's entry waits 30 s
+        // Through the scan's entry a stale thumbnail goes too, and a failure of the video is kept.
+        QVERIFY(TestUtils::WriteFile(thumb, "old") && !UpdateVideoThumbnail(video, QFileInfo(thumb)));
+        const QStringList left = videosFault ? QStringList{".clip.mp4.nothumb", "clip.mp4"} : QStringList{"clip.mp4"};
+        QCOMPARE(Entries(package), left);
+        QCOMPARE(Entries(tempFolder), QStringList());
+    }
+
+    // A video the tool fails on costs one run, not one per pass, per process or per added file;
+    // a changed video is tried again.
+    void failedVideoNotRetried()
+    {
+        const QString root = TestUtils::MakeDir(dir + "/packages"), parts = TestUtils::MakeDir(dir + "/parts");
+        const QString runs = dir + "/runs";
+        QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
+        QVERIFY(TestUtils::WriteFile(dir + "/notes.txt", "left jaw\n"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_fails");
+        environment.insert("PM_FFMPEG_RUNS_FILE", runs);
+        const auto pkgtool = [&](const QStringList &arguments) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(PM_PKGTOOL, arguments);
+            return process.waitForFinished(120000) && process.exitCode() == 0;
+        };
+        const auto runCount = [&] { return TestUtils::ReadFile(runs).count('\n'); };
+        const QStringList scan{"scan", "--root", root, parts};
+        QVERIFY(pkgtool(scan));
+        const QString package = QDir(root).entryInfoList({"*.pkg"}, QDir::Dirs).value(0).absoluteFilePath();
+        QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "not a video"));
+
+        QVERIFY(pkgtool(scan));
+        const qsizetype first = runCount();
+        QVERIFY(first > 0);
+        QVERIFY(pkgtool(scan));
+        QVERIFY(pkgtool({"add-file", "--root", root, QFileInfo(package).completeBaseName(), dir + "/notes.txt"}));
+        QCOMPARE(runCount(), first);
+
+        QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "another video"));
+        QVERIFY(pkgtool(scan));
+        QCOMPARE(runCount(), 2 * first);
+    }
+
+    // The host's queries do not wait for a run of the tool; the registry going away stops it
+    // at once instead of waiting it out, and an interrupted run is no failure of the video.
+    void destroyingRegistryStopsTool()
+    {
+        qputenv("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_hangs");
+        const QString pidFile = dir + "/hang.pid";
+        qputenv("PM_HANG_PID_FILE", QFile::encodeName(pidFile));
+        const QString root = TestUtils::MakeDir(dir + "/packages"), parts = TestUtils::MakeDir(dir + "/parts");
+        QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
+        auto registry = std::make_unique<cPackageManager>(QDir(root));
+        QSignalSpy completed(registry.get(), &cPackageManager::PackageScanCompleted);
+        QVERIFY(registry->DoBackgroundScanForPackageUpdates({parts}) && completed.wait(60000));
+        const QString package = QDir(root).entryInfoList({"*.pkg"}, QDir::Dirs).value(0).absoluteFilePath();
+        QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "any video"));
+
+        QVERIFY(registry->DoBackgroundScanForPackageUpdates({parts}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 30000);
+        const qint64 pid = TestUtils::ReadFile(pidFile).toLongLong();
+        // While the tool runs, the host's queries answer: the tool is still running after them.
+        QElapsedTimer clock;
+        clock.start();
+        const QString uid = registry->CalculatePackageUID(QFileInfo(parts + "/PLATE_7.NC"));
+        cPackage *held = registry->GetPackage(uid);
+        QVERIFY(held && registry->GetListOfPackages(parts, cPackageManager::eAnyProgram).size() == 1);
+        QVERIFY(registry->GetPackageMap(QString(), true).size() == 1 && held->HasNCProgram());
+        QVERIFY(!held->GetManifestItems(Unknown).isEmpty() && !held->GetPgmLines(3, NCProgram).isEmpty());
+        qInfo("host queries took %lld ms while the tool ran", qint64(clock.elapsed()));
+        QVERIFY(::kill(pid_t(pid), 0) == 0 && registry->IsCurrentlyScanningForPackages());
+        clock.restart();
+        registry.reset();
+        qInfo("registry destroyed in %lld ms", qint64(clock.elapsed()));
+        QVERIFY(pid > 0 && ::kill(pid_t(pid), 0) == -1 && errno == ESRCH);
+        QVERIFY(!QFileInfo::exists(package + "/.clip.mp4.nothumb"));
     }
 };
 

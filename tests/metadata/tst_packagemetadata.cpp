@@ -3,6 +3,7 @@
 #include "MetadataTestUtils.h"
 #include "TestUtils.h"
 
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,11 +56,46 @@ private Q_SLOTS:
         QVERIFY(TestUtils::WriteFile(In("P.NC"), "T1 M6 (ROUGH)\nT4 M6 (FINISH)\n"));
         QVERIFY(TestUtils::SetModTime(In("P.NC"), longAgo.addDays(1)));
         QVERIFY(TestUtils::WriteFile(In("P.stats.html"), QByteArray()) && Access::Essential(*package));
-        QCOMPARE(ReadPage(In("P.tools.html")).rows,
-                 (QList<QStringList>{{"1", "ROUGH", "1", "1"}, {"4", "FINISH", "2", "1"}}));
-        QCOMPARE(ReadPage(In("P.stats.html")).rows.size(), 4); // an emptied page is made again
+        QCOMPARE(ReadPage(In("P.tools.html")).rows, (QList<QStringList>{{"1", "ROUGH", "1", "1", "", "0.0", "0.0%"},
+                                                                        {"4", "FINISH", "2", "1", "", "0.0", "0.0%"}}));
+        QCOMPARE(ReadPage(In("P.stats.html")).rows.value(4), // an emptied page is made again, with the figures
+                 (QStringList{"Extent X (mm)", "not set"}));
         QVERIFY(TestUtils::WriteFile(In("P.gif"), "mine") && !Access::Overview(*package)); // kept
         QCOMPARE(TestUtils::ReadFile(In("P.gif")), QByteArray("mine"));
+    }
+
+    // The toolpath replaces the placeholder, scaled to fit with its dimensions written below;
+    // a rendering put there afterwards (the host's) stays until the program changes.
+    void overviewShowsTheToolpathAndKeepsTheHostsRendering()
+    {
+        const QByteArray pocket = "T1 M6\nG0 X0 Y0 Z5\nG1 Z-2 F100\nX80\nY40\nX0\nY0\nG0 Z5\nM30\n";
+        QVERIFY(Make("P.NC", pocket) && Access::Essential(*package));
+        QImage picture;
+        QVERIFY(picture.load(In("P.gif"), "GIF"));
+        QCOMPARE(picture.size(), QSize(160, 120));
+        QRect drawn;
+        bool textBelow = false;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (c.saturation() > 100) // the tool's colour
+                    drawn |= QRect(x, y, 1, 1);
+                else if (c.lightness() < 100 && y > drawn.bottom())
+                    textBelow = true;
+            }
+        QVERIFY2(drawn.width() > 140 && std::abs(drawn.width() - 2 * drawn.height()) < 4,
+                 qPrintable(QStringLiteral("%1 x %2").arg(drawn.width()).arg(drawn.height())));
+        QVERIFY(textBelow);
+        QCOMPARE(ReadPage(In("P.tools.html")).rows,
+                 (QList<QStringList>{{"1", "", "1", "1", "-2.000", "254.0", "96.7%"}}));
+
+        const QDateTime later = QDateTime::currentDateTime().addSecs(60);
+        QVERIFY(TestUtils::WriteFile(In("P.gif"), "host") && TestUtils::SetModTime(In("P.gif"), later));
+        (void)Access::Essential(*package);
+        QCOMPARE(TestUtils::ReadFile(In("P.gif")), QByteArray("host"));
+        QVERIFY(TestUtils::WriteFile(In("P.NC"), pocket) && TestUtils::SetModTime(In("P.NC"), later.addSecs(60)));
+        QVERIFY(Access::Essential(*package));
+        QVERIFY(picture.load(In("P.gif"), "GIF"));
     }
 
     // No tools page without an NC program. A page written with other letter case is the

@@ -4,10 +4,10 @@
 
 #include "TestUtils.h"
 
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -25,8 +25,12 @@ class tst_PackageScan : public QObject
 private Q_SLOTS:
     void init();
     void newPackageIsAnnouncedThenMaintained();
-    void stalePackagesAndDeliveryOrder_data();
-    void stalePackagesAndDeliveryOrder();
+    void deletesOnlyOnEvidence_data();
+    void deletesOnlyOnEvidence();
+    void adoptsWhatOthersMade();
+    void followsAShareMountedLater();
+    void noFlappingOverTwoPasses_data();
+    void noFlappingOverTwoPasses();
     void requestsWhileAPassRuns();
 
 private:
@@ -87,53 +91,171 @@ void tst_PackageScan::newPackageIsAnnouncedThenMaintained()
              QByteArray("(OVT Tutorial)\n" + manifest));
 }
 
-void tst_PackageScan::stalePackagesAndDeliveryOrder_data()
+void tst_PackageScan::deletesOnlyOnEvidence_data()
 {
-    QTest::addColumn<QString>("programFolder"); // below the temporary folder
-    QTest::addColumn<QStringList>("scanned");
-    QTest::addColumn<int>("count");
-    QTest::newRow("new program") << "parts" << QStringList{"parts"} << 2;
-    QTest::newRow("empty folder list") << "parts" << QStringList() << 0;
-    QTest::newRow("program in a subfolder") << "parts/sub" << QStringList{"parts", "missing"} << 0;
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<bool>("folderKept");
+    QTest::addColumn<int>("keptUnreachable");
+    QTest::newRow("program gone, no copy") << "gone" << true << false << 0;
+    QTest::newRow("program there, folder not scanned") << "there" << false << true << 0;
+    QTest::newRow("program copy in the package") << "copy" << false << true << 0;
+    QTest::newRow("manifest empty, program in the share") << "emptyManifest" << false << true << 0;
+    QTest::newRow("parts folder missing") << "noParts" << false << true << 1;
+    QTest::newRow("parts folder empty (share not mounted)") << "emptyParts" << false << true << 1;
+    QTest::newRow("packages root gone for a moment") << "noRoot" << false << true << 1;
+    QTest::newRow("package folder removed by another process") << "vanished" << true << false << 0;
 }
 
-void tst_PackageScan::stalePackagesAndDeliveryOrder()
+// A package registered at start-up whose folder holds a photograph; what the next pass (over no
+// folder at all, so the package's parts folder is not in it) does with it.
+void tst_PackageScan::deletesOnlyOnEvidence()
 {
-    QFETCH(QString, programFolder);
-    QFETCH(QStringList, scanned);
-    QFETCH(int, count);
-    // A package folder without manifest or program: registered at start-up, stale at the next pass.
-    const QString staleUid = "A!,GONE^OLD";
-    QVERIFY(WriteFile(root + '/' + staleUid + ".pkg/leftover.txt", "left over"));
-    const QString program = dir->filePath(programFolder + "/NEW.NC");
-    QVERIFY(WriteFile(program, MillingProgram("NEW")) && WriteFile(dir->filePath("out/k.NC"), "x"));
+    QFETCH(QString, situation);
+    QFETCH(bool, dropped);
+    QFETCH(bool, folderKept);
+    QFETCH(int, keptUnreachable);
+    const QString program = parts + "/OLD.NC";
+    const QString uid = PackageUID::ForProgramFile(QFileInfo(program));
+    const QString folder = root + '/' + uid + ".pkg";
+    QVERIFY(WriteFile(folder + "/fixture.jpg", "photo") && WriteFile(parts + "/OTHER.NC", MillingProgram("O")));
+    QVERIFY(WriteFile(root + "/undetermined_rendering.gif", "GIF89a"));
+    QVERIFY(WriteFile(folder + "/manifest.xml", situation == "emptyManifest" ? "" : "<Manifest/>\n"));
+    if (situation == "there" || situation == "emptyManifest")
+        QVERIFY(WriteFile(program, MillingProgram("OLD")));
+    if (situation == "copy")
+        QVERIFY(WriteFile(folder + "/OLD.NC", MillingProgram("OLD")));
+    if (situation == "noParts" || situation == "emptyParts")
+        QVERIFY(QDir(parts).removeRecursively() && (situation == "noParts" || QDir().mkpath(parts)));
+
     cPackageManager manager{QDir(root)};
-    const QString newUid = manager.CalculatePackageUID(QFileInfo(program));
+    QVERIFY(manager.GetPackage(uid));
     QStringList events;
-    connect(&manager, &cPackageManager::PackageAdded, this, [&](const QString &uid) { events << "added " + uid; });
-    connect(&manager, &cPackageManager::PackageDeleted, this, [&](const QString &uid) {
+    connect(&manager, &cPackageManager::PackageDeleted, this, [&](const QString &gone) {
         // Gone from the registry, but the lookup maps still lend the object out: it must be alive.
-        cPackage *held = manager.GetPackageMap(cPackageManager::PartsFolderKey(uid), false).value(uid);
-        events << "deleted " + uid << QString::number(manager.GetPackage(uid) != nullptr) << held->GetPackageUID();
+        cPackage *held = manager.GetPackageMap(cPackageManager::PartsFolderKey(gone), false).value(gone);
+        events << "deleted " + gone << QString::number(manager.GetPackage(gone) != nullptr) << held->GetPackageUID();
     });
-    connect(&manager, &cPackageManager::PackageScanCompleted, this, [&](uint n) { events << QString::number(n); });
-    scanned.replaceInStrings(QRegularExpression("^"), dir->path() + '/');
-    // Folders made after start-up, so no package claims them, except the one the host is making.
-    for (const char *file : {"/Z.pkg/manifest.xml", "/Z.pkg/sub/d", "/z2.PKG/a", "/Z/k", "/F.pkg", "/.h.pkg/k",
-                             "/A!,P^BUSY.pkg/k", "/Q.pkg/o"})
-        QVERIFY(WriteFile(root + file, "x"));
+    // A host that keeps the pointer and handles the deletion later, as a list model does.
+    cPackage *kept = manager.GetPackage(uid);
+    QStringList queued;
+    connect(
+        &manager, &cPackageManager::PackageDeleted, this, [&](const QString &) { queued << kept->GetPackageUID(); },
+        Qt::QueuedConnection);
+    if (situation == "vanished")
+        QVERIFY(QDir(folder).removeRecursively());
+    const QString away = dir->filePath("away");
+    if (situation == "noRoot")
+        QVERIFY(QDir().rename(root, away));
+    QSignalSpy completed(&manager, &cPackageManager::PackageScanCompleted);
+    QVERIFY(manager.DoBackgroundScanForPackageUpdates({}));
+    QThread::msleep(300); // a busy host thread: the whole pass is queued up meanwhile
+    QVERIFY(completed.wait(60000));
+    QTest::qWait(10);
+    if (situation == "noRoot")
+        QVERIFY(QDir().rename(away, root));
+    QCOMPARE(queued, dropped ? QStringList{uid} : QStringList());
+
+    const QStringList expected = dropped ? QStringList{"deleted " + uid, "0", uid} : QStringList();
+    QCOMPARE(events, expected);
+    QCOMPARE(manager.GetPackage(uid) != nullptr, !dropped);
+    QCOMPARE(QFileInfo::exists(folder + "/fixture.jpg"), folderKept);
+    QCOMPARE(int(manager.GetLastScanReport().keptUnreachable), keptUnreachable);
+    QCOMPARE(QDir(root).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot).size(), folderKept ? 2 : 1);
+}
+
+// Folders this registry did not make: a package is adopted, nothing of value is deleted.
+void tst_PackageScan::adoptsWhatOthersMade()
+{
+    QVERIFY(WriteFile(parts + "/MADE.NC", MillingProgram("MADE")));
+    cPackageManager manager{QDir(root)};
+    QStringList added;
+    connect(&manager, &cPackageManager::PackageAdded, this, [&](const QString &uid) { added << uid; });
+    const QString made = PackageUID::ForProgramFile(QFileInfo(parts + "/MADE.NC"));
+    QVERIFY(WriteFile(root + '/' + made + ".pkg/manifest.xml", "<Manifest/>\n"));
+    QVERIFY(WriteFile(root + "/A!,P^BUSY.pkg/manifest.xml", "<Manifest/>\n"));
     cPackageTestAccess::SharedMap(manager)->ClaimFolder("A!,P^BUSY");
-    QVERIFY(QFile::link(dir->filePath("out"), root + "/Q.pkg/escape") &&
-            QFile::link(dir->filePath("out"), root + "/R.pkg"));
+    for (const char *file : {"/A!,X^NOTES.pkg/notes.txt", "/A!,X^NEW.pkg/.package.lock", "/A!,X^OLD.pkg/.package.lock",
+                             "/A!,X^LOCK.pkg/.x.tmp", "/Z/k", "/.A!,X^Q.pkg.1.removing/k", "/../out/k.NC"})
+        QVERIFY(WriteFile(root + file, "x"));
+    QVERIFY(QDir().mkpath(root + "/A!,X^EMPTY.pkg"));
+    for (const char *old : {"/A!,X^OLD.pkg", "/A!,X^LOCK.pkg"})
+        QVERIFY(SetModTime(root + old, QDateTime::currentDateTime().addSecs(-7200)));
+    QVERIFY(QFile::link(dir->filePath("out"), root + "/A!,X^LINK.pkg"));
 
-    QCOMPARE(Scan(manager, scanned), count);
+    QCOMPARE(Scan(manager, {}), 0);
+    QCOMPARE(added, QStringList{made});
+    QVERIFY(manager.GetPackage(made) && !manager.GetPackage("A!,P^BUSY") && !manager.GetPackage("A!,X^LINK"));
+    for (const char *gone : {"/A!,X^OLD.pkg", "/A!,X^LOCK.pkg", "/.A!,X^Q.pkg.1.removing"})
+        QVERIFY2(!QFileInfo::exists(root + gone), gone);
+    for (const char *kept : {"/A!,P^BUSY.pkg", "/A!,X^NOTES.pkg/notes.txt", "/A!,X^NEW.pkg", "/A!,X^EMPTY.pkg", "/Z/k",
+                             "/A!,X^LINK.pkg/k.NC"})
+        QVERIFY2(QFileInfo::exists(root + kept), kept);
 
-    const QStringList dropped{"deleted " + staleUid, "0", staleUid, QString::number(count)};
-    QCOMPARE(events, count ? QStringList{"added " + newUid} + dropped : dropped);
-    for (const char *gone : {"/A!,GONE^OLD.pkg", "/Z.pkg", "/z2.PKG", "/Q.pkg", "/R.pkg"})
-        QVERIFY2(!QFileInfo::exists(root + gone) && !QFileInfo(root + gone).isSymLink(), gone);
-    for (const char *kept : {"/Z/k", "/F.pkg", "/.h.pkg/k", "/A!,P^BUSY.pkg/k", "/../out/k.NC"})
-        QVERIFY2(QFileInfo(root + kept).isFile(), kept);
+    // A package that another process removes disappears at the next pass.
+    QVERIFY(QDir(root + '/' + made + ".pkg").removeRecursively());
+    QSignalSpy deleted(&manager, &cPackageManager::PackageDeleted);
+    QCOMPARE(Scan(manager, {}), 0);
+    QCOMPARE(deleted.size(), 1);
+    QVERIFY(!manager.GetPackage(made));
+}
+
+// A parts share mounted after start-up: its packages follow their programs from then on.
+void tst_PackageScan::followsAShareMountedLater()
+{
+    const QString share = dir->filePath("share");
+    const QString uid = PackageUID::ForProgramFile(QFileInfo(share + "/LATE.NC"));
+    const QString copy = root + '/' + uid + ".pkg/LATE.NC";
+    QVERIFY(WriteFile(copy, MillingProgram("LATE REV A")));
+    cPackageManager manager{QDir(root)};
+    QVERIFY(manager.GetPackage(uid) && !manager.GetPackage(uid)->HasNCProgram());
+
+    QVERIFY(WriteFile(share + "/LATE.NC", MillingProgram("LATE REVISION B")));
+    QSignalSpy added(&manager, &cPackageManager::PackageAdded);
+    QCOMPARE(Scan(manager, {share}), 1);
+    QCOMPARE(added.size(), 0);
+    QCOMPARE(ReadFile(copy), MillingProgram("LATE REVISION B"));
+    QVERIFY(manager.GetPackage(uid)->HasNCProgram());
+}
+
+void tst_PackageScan::noFlappingOverTwoPasses_data()
+{
+    QTest::addColumn<QStringList>("files"); // below the parts folder; "dir/" makes a folder
+    QTest::addColumn<int>("packages");
+    QTest::addColumn<int>("skipped");
+    QTest::newRow("another extension") << QStringList{"prog.ngc", "PLATE.bak", "setup.txt"} << 0 << 3;
+    QTest::newRow("backup listed beside the program") << QStringList{"PLATE.bak", "PLATE.NC"} << 1 << 1;
+    QTest::newRow("NC half of a dotted conversational name") << QStringList{"PART.V2", "PART.V2.CNV"} << 1 << 0;
+    QTest::newRow("name an identifier cannot carry") << QStringList{"A^B.NC", "back\\slash.NC"} << 0 << 2;
+    QTest::newRow("folder an identifier cannot carry") << QStringList{"Smith, John/P.NC", "a!b/Q.NC"} << 0 << 2;
+    QTest::newRow("name too long for a folder") << QStringList{QString(250, 'L') + ".NC"} << 0 << 1;
+    QTest::newRow("folders differing only in case") << QStringList{"Mill/P.NC", "mill/P.NC"} << 0 << 2;
+    QTest::newRow("programs differing only in case") << QStringList{"P.NC", "p.nc"} << 1 << 1;
+}
+
+// A file that cannot keep a package gets none and is reported; nothing comes and goes.
+void tst_PackageScan::noFlappingOverTwoPasses()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, packages);
+    QFETCH(int, skipped);
+    QStringList folders{parts};
+    for (const QString &file : files) {
+        const QByteArray content =
+            file.endsWith(".CNV") ? ConversationalProgram() : QByteArray("G54\n") + MillingProgram("X");
+        QVERIFY2(WriteFile(parts + '/' + file, content), qPrintable(file));
+        if (file.contains('/') && !folders.contains(parts + '/' + file.section('/', 0, 0)))
+            folders << parts + '/' + file.section('/', 0, 0);
+    }
+    cPackageManager manager{QDir(root)};
+    QCOMPARE(Scan(manager, folders), packages);
+    QCOMPARE(manager.GetLastScanReport().skippedFiles.size(), skipped);
+    QSignalSpy added(&manager, &cPackageManager::PackageAdded);
+    QSignalSpy deleted(&manager, &cPackageManager::PackageDeleted);
+    for (int pass = 0; pass < 2; ++pass)
+        QCOMPARE(Scan(manager, folders), packages);
+    QCOMPARE(added.size() + deleted.size(), 0);
+    QCOMPARE(QDir(root).entryList({"*.pkg"}, QDir::Dirs).size(), packages);
 }
 
 void tst_PackageScan::requestsWhileAPassRuns()

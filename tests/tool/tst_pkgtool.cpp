@@ -168,6 +168,51 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(root + u'/' + Expand(u"@uidLATER"_s) + u".pkg"_s).isDir());
     }
 
+    // A host watching its folders and pkgtool working beside it on the same packages root.
+    void secondProcessKeepsItsPackages()
+    {
+        const QString lathe = TestUtils::MakeDir(parts + u"/../lathe"_s);
+        QProcess watcher;
+        watcher.start(QStringLiteral(PM_PKGTOOL), Args(u"scan --root @root @parts --watch --interval 1"_s));
+        QString seen;
+        const auto passes = [&] {
+            return (seen += QString::fromUtf8(watcher.readAllStandardOutput())).count(u"scan: "_s);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= 1, qPrintable(seen), 30000);
+
+        QVERIFY(TestUtils::WriteFile(lathe + u"/SHAFT.NC"_s, TestUtils::MillingProgram(u"SHAFT"_s)));
+        QVERIFY(TestUtils::WriteFile(dir.filePath(u"fixture.jpg"_s), "not really a photo"));
+        const QString shaftUid = QDir(lathe).absolutePath().toUpper().replace(u'/', u',') + u"^SHAFT"_s;
+        const QString shaft = root + u'/' + shaftUid + u".pkg"_s;
+        const QStringList lines{u"create --root @root "_s + lathe + u"/SHAFT.NC"_s,
+                                u"copy --root @root @uidPLATE_7 "_s + lathe + u"/COPY.NC"_s,
+                                u"move --root @root @uidHOUSING "_s + lathe + u"/MOVED.CNV"_s,
+                                u"add-file --root @root "_s + shaftUid + u' ' + dir.filePath(u"fixture.jpg"_s) +
+                                    u" --author Setter"_s};
+        for (const QString &line : lines)
+            QVERIFY2(Run(line) == 0, qPrintable(line + u": "_s + err));
+        const int now = passes();
+        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= now + 2, qPrintable(seen), 30000);
+        watcher.kill();
+        watcher.waitForFinished();
+
+        QVERIFY2(QFileInfo::exists(shaft + u"/fixture.jpg"_s), qPrintable(seen));
+        const QStringList folders = QDir(root).entryList({u"*.pkg"_s}, QDir::Dirs);
+        QCOMPARE(folders.size(), 4); // PLATE_7, SHAFT, COPY, MOVED
+        QVERIFY2(!seen.contains(u"dropped  "_s + Expand(u"@uidPLATE_7"_s) + u'\n'), qPrintable(seen));
+    }
+
+    // Removal deletes the file named as the package's program, never a note of the same name.
+    void removeDeletesExactlyTheProgram()
+    {
+        QVERIFY(TestUtils::WriteFile(parts + u"/PLATE_7.txt"_s, "G54 set on the left jaw\n"));
+        QVERIFY(QFile::rename(parts + u"/PLATE_7.NC"_s, parts + u"/plate_7.nc"_s));
+        QCOMPARE(Run(u"scan --root @root @parts"_s), 0);
+        QCOMPARE(Run(u"remove --root @root @uidPLATE_7"_s), 0);
+        QVERIFY(!QFileInfo::exists(parts + u"/plate_7.nc"_s) && QFileInfo::exists(parts + u"/PLATE_7.txt"_s));
+        QVERIFY(!QFileInfo::exists(Expand(u"@root/@uidPLATE_7.pkg"_s)));
+    }
+
     void demoLeavesTheExpectedPackages()
     {
         const QString workspace = dir.filePath(u"demo"_s);

@@ -87,7 +87,7 @@ int ParseInvocation(const CommandSpec &command, const QStringList &arguments, In
             continue;
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            Console::Out(command.HelpText());
+            Console::OutLines(command.HelpText());
             return Console::Success;
         }
         if (!argument.startsWith(QLatin1String("--")))
@@ -136,6 +136,7 @@ QString ToolUsage()
         QStringLiteral("commands:")};
     for (const CommandSpec &command : AllCommands())
         lines << QStringLiteral("  ") + command.name.leftJustified(12) + QLatin1Char(' ') + command.summary;
-    lines << QString() << QStringLiteral("  --version    print the version");
+    lines << QString() << QStringLiteral("  --version    print the version") << QString()
+          << QStringLiteral("Control characters in names are printed as \\xHH (\\u00HH in JSON), never raw.");
     return lines.join(QLatin1Char('\n'));
 }

@@ -67,6 +67,11 @@ std::vector<CommandSpec> MakeCommands()
                 1, 1, Commands::Remove),
         Command("demo", "[DIR]", "build a workspace with sample programs and media and run every operation", {}, 0, 1,
                 Commands::Demo, false),
+        Command("preview", "FILE", "print a program's extents and estimated cycle time and draw its toolpath",
+                {Valued("out", "PICTURE", "write the toolpath picture (GIF or PNG by the name)"), json,
+                 Valued("rapid-rate", "MM_PER_MIN", "rapid rate for the estimate (default 10000)"),
+                 Valued("tool-change", "S", "seconds per tool change for the estimate (default 5)")},
+                1, 1, Commands::Preview, false),
     };
 }
 } // namespace

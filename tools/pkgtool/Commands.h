@@ -20,5 +20,6 @@ int Move(const Invocation &invocation);
 int Copy(const Invocation &invocation);
 int Remove(const Invocation &invocation);
 int Demo(const Invocation &invocation);
+int Preview(const Invocation &invocation);
 
 } // namespace Commands

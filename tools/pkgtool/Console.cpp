@@ -1,6 +1,8 @@
 #include "Console.h"
 
 #include <QByteArray>
+#include <QStringList>
+#include <QStringView>
 
 #include <cstdio>
 
@@ -19,6 +21,17 @@ namespace Console {
 namespace {
 bool progressShown = false;
 
+bool NeedsEscape(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x200e || c == 0x200f || (c >= 0x2028 && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+QString Hex(char16_t c, int digits)
+{
+    return QString::number(uint(c), 16).rightJustified(digits, QLatin1Char('0'));
+}
+
 void Write(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -35,16 +48,74 @@ void ClearProgress()
 }
 } // namespace
 
+QString Escaped(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar character : text) {
+        const char16_t c = character.unicode();
+        if (!NeedsEscape(c))
+            shown += character;
+        else if (c <= 0xff)
+            shown += QLatin1String("\\x") + Hex(c, 2);
+        else
+            shown += QLatin1String("\\u") + Hex(c, 4);
+    }
+    return shown;
+}
+
+QString EscapedJson(const QString &json)
+{
+    QString shown;
+    shown.reserve(json.size());
+    bool inString = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char16_t c = json.at(i).unicode();
+        if (inString && c == u'\\' && i + 1 < json.size()) {
+            const char16_t next = json.at(i + 1).unicode();
+            const int position = QStringView(u"btnfr").indexOf(QChar(next));
+            static const char16_t shortForms[] = {0x08, 0x09, 0x0a, 0x0c, 0x0d};
+            if (position >= 0)
+                shown += QLatin1String("\\u") + Hex(shortForms[position], 4);
+            else
+                shown += QStringView(json).mid(i, 2);
+            ++i;
+            continue;
+        }
+        if (c == u'"')
+            inString = !inString;
+        if (inString && NeedsEscape(c))
+            shown += QLatin1String("\\u") + Hex(c, 4);
+        else
+            shown += QChar(c);
+    }
+    return shown;
+}
+
 void Out(const QString &line)
 {
     ClearProgress();
-    Write(stdout, line + QLatin1Char('\n'));
+    Write(stdout, Escaped(line) + QLatin1Char('\n'));
 }
 
 void Err(const QString &line)
 {
     ClearProgress();
-    Write(stderr, line + QLatin1Char('\n'));
+    Write(stderr, Escaped(line) + QLatin1Char('\n'));
+}
+
+void OutLines(const QString &text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        Out(line);
+}
+
+void ErrLines(const QString &text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        Err(line);
 }
 
 bool IsTerminal()
@@ -61,7 +132,7 @@ void Progress(const QString &text)
         ClearProgress();
         return;
     }
-    Write(stdout, QStringLiteral("\r\033[K") + text);
+    Write(stdout, QStringLiteral("\r\033[K") + Escaped(text));
     progressShown = true;
 }
 

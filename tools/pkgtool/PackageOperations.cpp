@@ -125,16 +125,28 @@ bool Move(cPackageManager &registry, const QString &uid, const QString &newProgr
         return false;
     }
     // Renaming the program in its parts folder is the host's share of a move.
-    QStringList failed;
+    QList<ProgramRename> done;
+    QString failed;
     for (const ProgramRename &rename : renames) {
-        if (!SamePath(rename.from, rename.to) && !QFile::rename(rename.from, rename.to))
-            failed << rename.from;
+        if (SamePath(rename.from, rename.to))
+            continue;
+        if (!QFile::rename(rename.from, rename.to)) {
+            failed = rename.from;
+            break;
+        }
+        done << rename;
     }
     if (!failed.isEmpty()) {
-        Console::Fail(QStringLiteral("package moved to ") + target +
-                          QStringLiteral(", but could not rename the program"),
-                      failed.join(QStringLiteral(", ")));
-        newUid = target;
+        // A package whose program kept the old name would lose it to a new, empty package at
+        // the next scan: the whole move is undone.
+        for (const ProgramRename &rename : std::as_const(done))
+            QFile::rename(rename.to, rename.from);
+        const bool undone = registry.MovePackage(target, QFileInfo(renames.first().from)) != nullptr;
+        Console::Fail(QStringLiteral("could not rename the program; ") +
+                          (undone ? QStringLiteral("the package stays at ") + uid
+                                  : QStringLiteral("the package is now at ") + target),
+                      failed);
+        newUid = undone ? uid : target;
         return false;
     }
     newUid = target;

@@ -105,16 +105,18 @@ void PrintTable(const QList<QStringList> &rows)
         for (int column = 0; column < row.size(); ++column) {
             if (column >= widths.size())
                 widths << 0;
-            widths[column] = qMax(widths[column], int(row.at(column).size()));
+            widths[column] = qMax(widths[column], int(Console::Escaped(row.at(column)).size()));
         }
     }
     for (const QStringList &row : rows) {
         QString line;
         for (int column = 0; column < row.size(); ++column) {
+            // Measured as shown: an escaped name is wider than its characters.
+            const QString cell = Console::Escaped(row.at(column));
             if (column + 1 < row.size())
-                line += row.at(column).leftJustified(widths.at(column)) + QStringLiteral("  ");
+                line += cell.leftJustified(widths.at(column)) + QStringLiteral("  ");
             else
-                line += row.at(column);
+                line += cell;
         }
         Console::Out(line);
     }
@@ -123,7 +125,7 @@ void PrintTable(const QList<QStringList> &rows)
 QString JsonText(const QJsonObject &object, bool compact)
 {
     const QByteArray text = QJsonDocument(object).toJson(compact ? QJsonDocument::Compact : QJsonDocument::Indented);
-    return QString::fromUtf8(text).trimmed();
+    return Console::EscapedJson(QString::fromUtf8(text).trimmed());
 }
 
 std::unique_ptr<cPackageManager> OpenRegistry(const Invocation &invocation)

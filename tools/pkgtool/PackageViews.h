@@ -12,6 +12,8 @@
 
 struct Invocation;
 
+struct ProgramFacts;
+
 namespace PackageViews {
 
 // The name of a kind of package content, as pkgtool prints it.
@@ -37,6 +39,9 @@ QList<KindedEntry> EntriesWithKinds(const cPackage &package);
 // Prints rows as columns separated by two blanks; the last column is not padded.
 void PrintTable(const QList<QStringList> &rows);
 QString JsonText(const QJsonObject &object, bool compact = false);
+
+// The facts of a program for `show --json` and `preview --json`.
+QJsonObject ProgramFactsJson(const ProgramFacts &facts);
 
 // Opens the registry of the invocation's --root. Null, with the message printed, when the
 // root does not exist.

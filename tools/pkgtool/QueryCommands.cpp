@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "PackageViews.h"
+#include "ProgramFacts.h"
 
 #include <QJsonArray>
 
@@ -45,7 +46,7 @@ int List(const Invocation &invocation)
         QJsonObject object{{QStringLiteral("root"), invocation.root}, {QStringLiteral("packages"), array}};
         if (!partsFolder.isEmpty())
             object.insert(QStringLiteral("parts"), partsFolder);
-        Console::Out(JsonText(object));
+        Console::OutLines(JsonText(object));
         return Console::Success;
     }
     QList<QStringList> rows;
@@ -72,7 +73,10 @@ int Show(const Invocation &invocation)
         QJsonObject object = PackageSummaryJson(*package);
         object.insert(QStringLiteral("manifest"), package->GetManifestFile().absoluteFilePath());
         object.insert(QStringLiteral("entries"), array);
-        Console::Out(JsonText(object));
+        if (package->HasNCProgram())
+            object.insert(QStringLiteral("program"),
+                          ProgramFactsJson(ReadProgramFacts(package->GetPgmFileInfo(NCProgram).absoluteFilePath())));
+        Console::OutLines(JsonText(object));
         return Console::Success;
     }
 

@@ -148,17 +148,31 @@ void ScanSession::ScanFinished()
     // The registry's lookup maps have seen every event of the pass by now: they are queued
     // ahead of the completion.
     total = int(registry.GetPackageMap(QString(), true).size());
+    const tPackageScanReport report = registry.GetLastScanReport();
     if (options.json) {
         const QJsonObject summary{{QStringLiteral("folders"), QJsonArray::fromStringList(folders)},
                                   {QStringLiteral("added"), QJsonArray::fromStringList(added)},
                                   {QStringLiteral("dropped"), QJsonArray::fromStringList(dropped)},
+                                  {QStringLiteral("kept_unreachable"), int(report.keptUnreachable)},
+                                  {QStringLiteral("unreachable_folders"),
+                                   QJsonArray::fromStringList(report.unreachableFolders)},
+                                  {QStringLiteral("skipped"), QJsonArray::fromStringList(report.skippedFiles)},
                                   {QStringLiteral("total"), total},
                                   {QStringLiteral("seconds"), seconds}};
-        Console::Out(PackageViews::JsonText(summary, options.watch));
+        Console::OutLines(PackageViews::JsonText(summary, options.watch));
     } else {
-        Console::Out(QStringLiteral("scan: ") + QString::number(added.size()) + QStringLiteral(" added, ") +
-                     QString::number(dropped.size()) + QStringLiteral(" dropped, ") + QString::number(total) +
-                     QStringLiteral(" packages, ") + QString::number(seconds, 'f', 2) + QStringLiteral(" s"));
+        for (const QString &skipped : report.skippedFiles)
+            Console::Out(QStringLiteral("skipped  ") + skipped);
+        for (const QString &folder : report.unreachableFolders)
+            Console::Out(QStringLiteral("unreachable ") + folder);
+        QString line = QStringLiteral("scan: ") + QString::number(added.size()) + QStringLiteral(" added, ") +
+                       QString::number(dropped.size()) + QStringLiteral(" dropped, ") + QString::number(total) +
+                       QStringLiteral(" packages, ");
+        if (report.keptUnreachable)
+            line += QString::number(report.keptUnreachable) + QStringLiteral(" kept (folder unreachable), ");
+        if (!report.skippedFiles.isEmpty())
+            line += QString::number(report.skippedFiles.size()) + QStringLiteral(" files skipped, ");
+        Console::Out(line + QString::number(seconds, 'f', 2) + QStringLiteral(" s"));
     }
     if (passLoop) {
         passLoop->quit();

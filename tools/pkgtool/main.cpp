@@ -13,7 +13,7 @@ int main(int argc, char **argv)
         arguments << QString::fromLocal8Bit(argv[i]);
 
     if (arguments.isEmpty()) {
-        Console::Err(ToolUsage());
+        Console::ErrLines(ToolUsage());
         return Console::BadUsage;
     }
     const QString first = arguments.takeFirst();
@@ -23,7 +23,7 @@ int main(int argc, char **argv)
     }
     if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
         const CommandSpec *command = arguments.isEmpty() ? nullptr : FindCommand(arguments.first());
-        Console::Out(command ? command->HelpText() : ToolUsage());
+        Console::OutLines(command ? command->HelpText() : ToolUsage());
         return Console::Success;
     }
     const CommandSpec *command = FindCommand(first);

@@ -1,0 +1,75 @@
+#pragma once
+
+// Opening files for reading without ever waiting on something that is not a file, and
+// telling a real folder from a link to one. Inline, so that the page writer's library,
+// which shares nothing else of this layer, reads its files the same way.
+
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace Platform {
+
+// What a read does with a symbolic link at the name it opens. Files inside a package are
+// read with Refuse: a link there could lead anywhere outside the package.
+enum class LinkPolicy { Follow, Refuse };
+
+// Opens `path` for reading when it is a regular file; false for a FIFO, socket, device or
+// folder (checked on the open file, so nothing is swapped in between), and under
+// LinkPolicy::Refuse for a link at the name. Opening never blocks.
+inline bool OpenRegularFile(QFile &file, const QString &path, LinkPolicy links,
+                            QIODevice::OpenMode mode = QIODevice::ReadOnly)
+{
+    file.close();
+    if (path.isEmpty())
+        return false;
+#ifdef Q_OS_UNIX
+    // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
+    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    if (links == LinkPolicy::Refuse)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status != -1)
+        (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    file.setFileName(path);
+    if (!file.open(fd, mode | QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    const QFileInfo info(path);
+    if ((links == LinkPolicy::Refuse && (info.isSymLink() || info.isJunction())) || !info.isFile())
+        return false;
+    file.setFileName(path);
+    return file.open(mode | QIODevice::ReadOnly);
+#endif
+}
+
+// A folder that is itself a folder, not a link (or junction) to one.
+inline bool IsRealFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info;
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+#else
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink() && !info.isJunction();
+#endif
+}
+
+} // namespace Platform
