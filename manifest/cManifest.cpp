@@ -1,6 +1,7 @@
 #include "cManifest.h"
 
 #include "manifest/ManifestFileFacts_p.h"
+#include "manifest/ManifestNames_p.h"
 #include "manifest/ManifestTexts_p.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
@@ -665,12 +666,11 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
         if (Platform::IsOwnBookkeepingName(fileName))
             continue;
         listedNames.insert(fileName);
-        if (fileName.compare(ManifestFileName(), Qt::CaseInsensitive) == 0 ||
-            listing.at(i).suffix().compare(QLatin1String("thumb"), Qt::CaseInsensitive) == 0)
+        if (!ManifestNames::CanBeListed(fileName))
             continue;
         content.append(i);
         contentByName.insert(fileName, i);
-        const QString folded = fileName.toCaseFolded();
+        const QString folded = Platform::FoldedName(fileName);
         if (!contentByFoldedName.contains(folded))
             contentByFoldedName.insert(folded, i);
     }
@@ -679,11 +679,11 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     entryNames.reserve(entries.size());
     for (const cManifestItem *item : std::as_const(entries)) {
         if (!item->fileName.isEmpty())
-            entryNames.insert(item->fileName.toCaseFolded());
+            entryNames.insert(Platform::FoldedName(item->fileName));
     }
 
     for (const qsizetype i : content) {
-        if (!entryNames.contains(listing.at(i).fileName().toCaseFolded())) {
+        if (!entryNames.contains(Platform::FoldedName(listing.at(i).fileName()))) {
             AddItemForFile(listing.at(i), QString(), QString());
             changed = true;
         }
@@ -693,7 +693,7 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     QList<cManifestItem *> remaining;
     remaining.reserve(entries.size());
     for (cManifestItem *item : std::as_const(entries)) {
-        if (!item->fileName.isEmpty() && !contentByFoldedName.contains(item->fileName.toCaseFolded()))
+        if (!item->fileName.isEmpty() && !contentByFoldedName.contains(Platform::FoldedName(item->fileName)))
             dropped.append(item);
         else
             remaining.append(item);
@@ -713,7 +713,7 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
             // the entry takes the name the file really has, or it could not reach it.
             qsizetype index = contentByName.value(item->fileName, -1);
             if (index < 0)
-                index = contentByFoldedName.value(item->fileName.toCaseFolded(), -1);
+                index = contentByFoldedName.value(Platform::FoldedName(item->fileName), -1);
             if (index < 0)
                 continue; // cannot happen: entries without a listed file were dropped above
             const QFileInfo &file = listing.at(index);

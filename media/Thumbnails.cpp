@@ -18,6 +18,9 @@ Q_LOGGING_CATEGORY(lcThumbnails, "packagemanager.media.thumbnails", QtWarningMsg
 namespace {
 
 constexpr int ThumbnailSide = 110;
+// The most memory one picture may take while it is decoded for its thumbnail. Qt's own
+// limit (128 MiB in Qt 6.4, some 33 megapixels) turns away common photographs and panoramas.
+constexpr qint64 DecodeBudgetMiB = 512;
 
 const QString PdfThumbnailName = QStringLiteral("generic_pdf.thumb");
 const QString RenderingName = QStringLiteral("undetermined_rendering.gif");
@@ -32,6 +35,14 @@ QString InFolder(const QString &folder, const QString &name)
 QSize FitThumbnailBox(const QSize &size)
 {
     return size.scaled(ThumbnailSide, ThumbnailSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+// The stand-in for a picture too large to decode, in the picture's proportions.
+QImage PlainThumbnail(const QSize &size)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(QColor(192, 192, 192));
+    return picture;
 }
 
 // The upright picture, fitted into the thumbnail box as QImage::scaled(110, 110,
@@ -60,6 +71,19 @@ QImage MakeImageThumbnail(const QString &path)
         // smooths the rest of the way.
         reader.setQuality(100);
         reader.setScaledSize(FitThumbnailBox(storedSize));
+    } else if (storedSize.isValid()) {
+        // Other decoders hold the whole picture: within the budget the reader may take what
+        // it needs; beyond it the picture is not decoded at all, and its thumbnail is a plain
+        // one, made once, so that no pass tries (and warns) again.
+        const int bits = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
+        const qint64 bytes = qint64(storedSize.width()) * storedSize.height() * qMax(bits / 8, 4);
+        const qint64 mebibytes = (bytes >> 20) + 1;
+        if (mebibytes > DecodeBudgetMiB) {
+            qCInfo(lcThumbnails) << "plain thumbnail for" << path << storedSize << "(too large to decode)";
+            return ApplyExifOrientation(PlainThumbnail(FitThumbnailBox(storedSize)), orientation);
+        }
+        if (mebibytes >= reader.allocationLimit())
+            reader.setAllocationLimit(int(DecodeBudgetMiB));
     }
     QImage picture = reader.read();
     if (picture.isNull()) {
@@ -219,7 +243,7 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
 {
     // The program's overview picture: "PART.V2.NC" -> "PART.V2.gif".
     QString name = ncProgram.fileName();
-    if (name.endsWith(QLatin1String(".NC"), Qt::CaseInsensitive))
+    if (Platform::EndsWithNoCase(name, QLatin1String(".NC")))
         name.chop(3);
     name += QLatin1String(".gif");
     // "plate_7.nc" belongs to the overview "PLATE_7.gif" already in the folder: names in a
@@ -227,23 +251,42 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
     const QString existing = Platform::FindEntryNoCase(ncProgram.path(), name);
     if (!existing.isEmpty())
         name = existing;
-    return CopyDefaultFile(RenderingName, InFolder(ncProgram.path(), name));
+    const QString target = InFolder(ncProgram.path(), name);
+    if (Platform::FactsOf(target).size == 0) {
+        // Missing, or empty from an earlier run without a placeholder: made (again).
+        const QString source = PlaceholderOverviewSource(QFileInfo(target));
+        if (!source.isEmpty()) {
+            QFile::remove(target);
+            if (!Platform::CopyFileKeepTime(source, target))
+                qCWarning(lcThumbnails) << "cannot put the placeholder picture at" << target;
+        }
+    }
+    return Platform::FactsOf(target).size > 0 ? name : QString();
+}
+
+QString PlaceholderOverviewSource(const QFileInfo &overview)
+{
+    // The packages root and the defaults folder were one folder on the control: a root
+    // without the picture takes the installed one. An empty file is no picture.
+    const QString inRoot = GetParentOfFileDir(overview).absoluteFilePath(RenderingName);
+    if (Platform::FactsOf(inRoot).size > 0)
+        return inRoot;
+    const QString installed = InFolder(Platform::DefaultsDir(), RenderingName);
+    return Platform::FactsOf(installed).size > 0 ? installed : QString();
 }
 
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)
 {
     const QString overviewPath = overview.absoluteFilePath();
-    const QString source = GetParentOfFileDir(overview).absoluteFilePath(RenderingName);
-    const bool existed = QFileInfo::exists(overviewPath);
-    bool copied = false;
-    if (QFileInfo::exists(source)) {
-        QFile::remove(overviewPath);
-        copied = Platform::CopyFileKeepTime(source, overviewPath);
-    }
-    // A fresh copy counts as new. An empty overview that stays empty (no placeholder to
-    // copy) keeps its time, so that an unchanged package is not rewritten at every scan.
-    if (copied || !existed)
-        TouchFile(QFileInfo(overviewPath));
+    const QString source = PlaceholderOverviewSource(overview);
+    // Without a picture to copy nothing is written: an empty overview is no picture either.
+    if (source.isEmpty())
+        return Platform::FactsOf(overviewPath).size > 0;
+    QFile::remove(overviewPath);
+    if (!Platform::CopyFileKeepTime(source, overviewPath))
+        return false;
+    // A fresh copy counts as new.
+    TouchFile(QFileInfo(overviewPath));
     return QFileInfo::exists(overviewPath);
 }
 

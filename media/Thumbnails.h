@@ -20,8 +20,12 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram);
 // tool again until it changes). For a video removed from its package.
 void ForgetThumbnailFailure(const QFileInfo &video);
 
-// Replaces a missing or empty overview picture by the packages root's placeholder.
+// Replaces a missing or empty overview picture by the placeholder; without one nothing is
+// written (an empty overview is never made).
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview);
+// The picture an overview takes in place of a rendering: the packages root's placeholder,
+// else the defaults folder's; empty when neither is there.
+QString PlaceholderOverviewSource(const QFileInfo &overview);
 
 QDir GetParentOfFileDir(const QFileInfo &file);
 bool TouchFile(const QFileInfo &file);

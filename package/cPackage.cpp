@@ -41,15 +41,20 @@ cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram)
 
 void cPackage::SetPartProgramPaths(const QFileInfo &partProgram)
 {
-    // The NC program and its conversational companion share the program's name.
-    const QString folder = partProgram.absolutePath() + QLatin1Char('/');
+    // The NC program and its conversational companion share the program's name; the
+    // companion is found whatever the case of its name ("plate.nc" beside "plate.cnv").
+    const QString folder = partProgram.absolutePath();
+    const auto companion = [&folder](const QString &name) {
+        const QString existing = Platform::FindEntryNoCase(folder, name);
+        return PackagePrograms::JoinPath(folder, existing.isEmpty() ? name : existing);
+    };
     const QString baseName = partProgram.completeBaseName();
-    if (partProgram.suffix().toUpper() == QLatin1String("CNV")) {
+    if (Platform::SameNameNoCase(partProgram.suffix(), QStringLiteral("CNV"))) {
         partCONVProgramPath = partProgram.absoluteFilePath();
-        partNCProgramPath = folder + baseName;
+        partNCProgramPath = companion(baseName);
     } else {
         partNCProgramPath = partProgram.absoluteFilePath();
-        partCONVProgramPath = folder + QStringLiteral("%1.CNV").arg(baseName);
+        partCONVProgramPath = companion(QStringLiteral("%1.CNV").arg(baseName));
     }
 }
 
@@ -179,7 +184,11 @@ unsigned int cPackage::GetPackageSizeLimit() const
 QFileInfo cPackage::GetManifestFile() const
 {
     QMutexLocker locker(&lock->InProcess());
-    return QFileInfo(packageDirPath + QLatin1String("/manifest.xml"));
+    // Another spelling of the name is the same file on the control: it is read and
+    // written, never joined by a second "manifest.xml".
+    const QString name = QStringLiteral("manifest.xml");
+    const QString existing = Platform::FindEntryNoCase(packageDirPath, name);
+    return QFileInfo(PackagePrograms::JoinPath(packageDirPath, existing.isEmpty() ? name : existing));
 }
 
 QDir cPackage::GetPackageDir() const

@@ -36,16 +36,17 @@ bool FolderNameTaken(const QString &folderPath)
 // letters, so that the copy in the parts folder ("%1.CNV", "%1.NC") keeps matching.
 QString RenamedFixedFile(const QString &fileName, const QString &oldName, const QString &newName)
 {
-    if (fileName.compare(oldName, Qt::CaseInsensitive) == 0)
-        return newName;
-    if (!fileName.startsWith(oldName, Qt::CaseInsensitive))
+    const qsizetype start = Platform::PrefixLengthNoCase(fileName, oldName);
+    if (start < 0)
         return QString();
-    const QString rest = fileName.mid(oldName.size());
+    if (start == fileName.size())
+        return newName;
+    const QString rest = fileName.mid(start);
     static const QLatin1String fixedSuffixes[] = {QLatin1String(".nc"),         QLatin1String(".cnv"),
                                                   QLatin1String(".gif"),        QLatin1String(".history.html"),
                                                   QLatin1String(".stats.html"), QLatin1String(".tools.html")};
     for (const QLatin1String &suffix : fixedSuffixes) {
-        if (rest.compare(suffix, Qt::CaseInsensitive) == 0)
+        if (Platform::SameNameNoCase(rest, suffix))
             return newName + rest;
     }
     return QString();
@@ -57,11 +58,11 @@ QString CopiedFileName(const QString &fileName, const QString &oldName, const QS
 {
     if (oldName.isEmpty())
         return fileName;
-    if (fileName.compare(oldName, Qt::CaseInsensitive) == 0)
+    const qsizetype start = Platform::PrefixLengthNoCase(fileName, oldName);
+    if (start == fileName.size())
         return newName;
-    if (fileName.size() > oldName.size() && fileName.startsWith(oldName, Qt::CaseInsensitive) &&
-        fileName.at(oldName.size()) == QLatin1Char('.'))
-        return newName + fileName.mid(oldName.size());
+    if (start > 0 && fileName.at(start) == QLatin1Char('.'))
+        return newName + fileName.mid(start);
     return fileName;
 }
 
@@ -125,7 +126,7 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
     bool complete = true;
     for (const QString &file : files) {
         const QString renamed = RenamedFixedFile(file, oldName, newName);
-        if (renamed.isEmpty() || renamed.compare(file, Qt::CaseInsensitive) == 0)
+        if (renamed.isEmpty() || Platform::SameNameNoCase(renamed, file))
             continue;
         if (QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed)) {
             renamedFiles.append({file, renamed});
@@ -157,7 +158,7 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
         FindPartProgramsIn(partsFolder);
 
     if (manifest) {
-        manifest->RelabelManifest(newName, QFileInfo(newFolder + QLatin1String("/manifest.xml")));
+        manifest->RelabelManifest(newName, GetManifestFile());
         if (manifest->MatchManifestToFiles(QDir(newFolder))) {
             manifest->VerifyMinimalManifestExists();
             manifest->ExportToManifestFile();
@@ -195,7 +196,7 @@ cPackage *cPackage::CopyPackage(const QString &newPackageUID)
     const QFileInfoList files = QDir(sourceFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo &file : files) {
         const QString fileName = file.fileName();
-        if (fileName.compare(QLatin1String("manifest.xml"), Qt::CaseInsensitive) == 0 ||
+        if (Platform::SameNameNoCase(fileName, QStringLiteral("manifest.xml")) ||
             Platform::IsOwnBookkeepingName(fileName))
             continue;
         const QString target = CopiedFileName(fileName, packageName, newName);

@@ -1,5 +1,6 @@
 #include "cPackage.h"
 
+#include "manifest/ManifestNames_p.h"
 #include "media/Thumbnails.h"
 #include "package/PackageLock.h"
 
@@ -20,7 +21,7 @@ namespace {
 // picture named by an NC program's entry) belongs to another entry and must stay.
 bool IsThumbnailName(const QString &name)
 {
-    return Platform::IsPlainFileName(name) && name.endsWith(QLatin1String(".thumb"), Qt::CaseInsensitive);
+    return Platform::IsPlainFileName(name) && Platform::EndsWithNoCase(name, QLatin1String(".thumb"));
 }
 
 // Deletes the entry's thumbnail, found whatever the case of its name.
@@ -71,7 +72,9 @@ bool cPackage::AddFileToPackage(const QFileInfo &file, const QString &author, co
         return false;
 
     const QString name = targetName.isEmpty() ? source.fileName() : targetName;
-    if (!Platform::IsPlainFileName(name) || name.trimmed().isEmpty()) {
+    // A name the manifest never lists would be copied in without an entry, or overwrite
+    // the manifest itself.
+    if (!Platform::IsPlainFileName(name) || name.trimmed().isEmpty() || !ManifestNames::CanBeListed(name)) {
         qCWarning(lcPackageFiles) << "refused target name" << name;
         return false;
     }
@@ -90,7 +93,7 @@ bool cPackage::AddFileToPackage(const QFileInfo &file, const QString &author, co
         // The manifest matches names without regard to case as well.
         const QList<cManifestItem *> all = manifest->GetManifestItems(Unknown);
         for (cManifestItem *candidate : all) {
-            if (candidate->GetFileNameString().compare(destinationName, Qt::CaseInsensitive) == 0) {
+            if (Platform::SameNameNoCase(candidate->GetFileNameString(), destinationName)) {
                 entry = candidate;
                 break;
             }

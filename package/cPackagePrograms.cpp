@@ -7,10 +7,12 @@
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
+#include "programs/ProgramText.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMutexLocker>
+#include <QStringDecoder>
 
 // Finding and reading the package's part programs.
 
@@ -68,6 +70,40 @@ QFileInfo FindProgramIn(const QDir &folder, const QString &programName, bool con
     FindProgramsIn(folder, programName, packageFolder, conversational ? nullptr : &found,
                    conversational ? &found : nullptr);
     return found;
+}
+
+// The first `count` lines of a UTF-16 program after its byte-order mark, each with its line
+// end and cut as an 8-bit line would be.
+QStringList ReadUtf16Lines(QFile &file, int count, QStringConverter::Encoding byteOrder)
+{
+    constexpr qsizetype MaxDisplayLineChars = MaxDisplayLineBytes / 2;
+    file.skip(2);
+    QStringDecoder decoder(byteOrder);
+    QStringList lines;
+    QString line;
+    bool lineCut = false;
+    QByteArray chunk;
+    while (lines.size() < count) {
+        chunk = file.read(65536);
+        if (chunk.isEmpty())
+            break;
+        const QString text = decoder.decode(chunk);
+        for (const QChar c : text) {
+            if (!lineCut)
+                line.append(c);
+            lineCut = line.size() >= MaxDisplayLineChars;
+            if (c == QLatin1Char('\n')) {
+                lines.append(line);
+                line.clear();
+                lineCut = false;
+                if (lines.size() == count)
+                    break;
+            }
+        }
+    }
+    if (lines.size() < count && !line.isEmpty())
+        lines.append(line); // the last line may have no line end
+    return lines;
 }
 
 qint64 FloorTo(qint64 value, qint64 step)
@@ -227,7 +263,9 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
     QFile file;
     if (!Platform::OpenRegularFile(file, copy.absoluteFilePath(), Platform::LinkPolicy::Refuse))
         return QStringList();
-    QStringList lines;
+    if (const auto utf16 = ProgramText::Utf16ByteOrder(file.peek(2)))
+        return ReadUtf16Lines(file, count, *utf16);
+    QByteArrayList lines;
     char chunk[16384];
     while (lines.size() < count) {
         // Piece by piece: a line grows only as far as it is long, up to the cut.
@@ -242,7 +280,7 @@ QStringList cPackage::GetPgmLines(int count, eMetadataType type) const
         }
         if (line.isEmpty())
             break;
-        lines.append(QString::fromLatin1(line));
+        lines.append(line);
     }
-    return lines;
+    return ProgramText::DecodeLines(lines);
 }

@@ -22,32 +22,31 @@ bool cPackage::UpdateThumbsIn(const QString &packageDirPath)
     const auto pathOf = [&packageDirPath](const QString &name) -> QString { return packageDirPath + QLatin1Char('/') + name; };
 
     // Equal times keep a thumbnail; only a strictly older one is remade.
-    const auto isStale = [&](const QString &sourcePath, const QString &thumbnailName) {
-        if (!listed.contains(thumbnailName))
-            return true;
-        const QDateTime thumbnailTime = Platform::FactsOf(pathOf(thumbnailName)).modifiedUtc;
-        const QDateTime sourceTime = Platform::FactsOf(sourcePath).modifiedUtc;
-        return thumbnailTime < sourceTime;
+    const auto refresh = [&](const QString &name, const QString &thumbnailName,
+                             bool (*update)(const QFileInfo &, const QFileInfo &)) {
+        const QString path = pathOf(name);
+        const QString thumbnailPath = pathOf(thumbnailName);
+        const QDateTime sourceTime = Platform::FactsOf(path).modifiedUtc;
+        if (listed.contains(thumbnailName) && !(Platform::FactsOf(thumbnailPath).modifiedUtc < sourceTime))
+            return;
+        update(QFileInfo(path), QFileInfo(thumbnailPath));
+        // A source dated in the future (a camera with a wrong clock) would leave the fresh
+        // thumbnail older than itself, to be remade at every pass.
+        Platform::KeepModTimeNotBefore(thumbnailPath, sourceTime);
     };
     const auto hasSuffix = [](const QString &name, QLatin1String suffix) {
-        return name.endsWith(suffix, Qt::CaseInsensitive);
+        return Platform::EndsWithNoCase(name, suffix);
     };
 
     for (const QString &name : names) {
         if (!hasSuffix(name, QLatin1String(".jpg")) && !hasSuffix(name, QLatin1String(".png")))
             continue;
-        const QString path = pathOf(name);
-        const QString thumbnailName = name + QLatin1String(".thumb");
-        if (isStale(path, thumbnailName))
-            UpdateImageThumbnail(QFileInfo(path), QFileInfo(pathOf(thumbnailName)));
+        refresh(name, name + QLatin1String(".thumb"), UpdateImageThumbnail);
     }
     for (const QString &name : names) {
         if (!hasSuffix(name, QLatin1String(".mp4")))
             continue;
-        const QString path = pathOf(name);
-        const QString thumbnailName = QFileInfo(name).completeBaseName() + QLatin1String(".gif.thumb");
-        if (isStale(path, thumbnailName))
-            UpdateVideoThumbnail(QFileInfo(path), QFileInfo(pathOf(thumbnailName)));
+        refresh(name, QFileInfo(name).completeBaseName() + QLatin1String(".gif.thumb"), UpdateVideoThumbnail);
     }
     return true;
 }

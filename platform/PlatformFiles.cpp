@@ -9,6 +9,8 @@
 #include <QTimeZone>
 #endif
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,13 +26,69 @@ QString ToSlashes(const QString &path)
     return result;
 }
 
+QString FoldedName(const QString &name)
+{
+    return name.toUpper();
+}
+
+bool SameNameNoCase(const QString &a, const QString &b)
+{
+    // ASCII letters upper-case one to one, so an ASCII stretch compares in place; only a
+    // name with other letters pays for upper-casing (which may change its length: "ß").
+    const qsizetype common = qMin(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a.at(i).unicode();
+        const char16_t y = b.at(i).unicode();
+        if (x >= 0x80 || y >= 0x80)
+            return FoldedName(a.mid(i)) == FoldedName(b.mid(i));
+        if (x == y)
+            continue;
+        const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+        if (upper(x) != upper(y))
+            return false;
+    }
+    // No letter upper-cases to nothing: a longer rest stays longer.
+    return a.size() == b.size();
+}
+
+bool EndsWithNoCase(const QString &name, QLatin1String suffix)
+{
+    if (name.size() < suffix.size())
+        return false;
+    // An ASCII suffix can only match the same number of characters at the end.
+    return SameNameNoCase(name.right(suffix.size()), QString(suffix));
+}
+
+qsizetype PrefixLengthNoCase(const QString &name, const QString &prefix)
+{
+    const QString sameLength = name.left(prefix.size());
+    if (SameNameNoCase(sameLength, prefix))
+        return sameLength.size();
+    const auto ascii = [](const QString &text) {
+        return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    };
+    if (ascii(sameLength) && ascii(prefix))
+        return -1; // ASCII letters keep their number when upper-cased
+    // Upper-casing may change lengths ("ß" -> "SS"): try the starts that could fold to the
+    // prefix's length, shortest first.
+    const QString folded = FoldedName(prefix);
+    for (qsizetype length = 1; length <= name.size(); ++length) {
+        const QString start = FoldedName(name.left(length));
+        if (start.size() > folded.size())
+            break;
+        if (start == folded)
+            return length;
+    }
+    return -1;
+}
+
 static QStringList EntriesMatchingNoCase(const QString &folder, const QString &name)
 {
     QStringList matches;
     const QStringList entries =
         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString &entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+        if (SameNameNoCase(entry, name))
             matches.append(entry);
     }
     return matches;
@@ -39,7 +97,8 @@ static QStringList EntriesMatchingNoCase(const QString &folder, const QString &n
 namespace {
 thread_local ResolveCacheScope *currentResolveCache = nullptr;
 
-QString ResolveUncached(const QString &absolutePath);
+enum class Resolution { Found, Missing, Ambiguous };
+QString ResolveUncached(const QString &absolutePath, Resolution *resolution = nullptr);
 } // namespace
 
 ResolveCacheScope::ResolveCacheScope() : outer(currentResolveCache)
@@ -67,13 +126,18 @@ QString ResolvePathNoCase(const QString &absolutePath)
 
 namespace {
 
-QString ResolveUncached(const QString &absolutePath)
+QString ResolveUncached(const QString &absolutePath, Resolution *resolution)
 {
+    Resolution ignored;
+    Resolution &outcome = resolution ? *resolution : ignored;
+    outcome = Resolution::Missing;
     const QString path = QDir::cleanPath(ToSlashes(absolutePath));
     if (path.isEmpty() || !QDir::isAbsolutePath(path))
         return QString();
-    if (QFileInfo::exists(path))
+    if (QFileInfo::exists(path)) {
+        outcome = Resolution::Found;
         return path;
+    }
 
     // Walk from the root: keep each component that exists as written, else take the one
     // entry that differs from it only in case.
@@ -94,14 +158,25 @@ QString ResolveUncached(const QString &absolutePath)
             continue;
         }
         const QStringList matches = EntriesMatchingNoCase(resolved, component);
-        if (matches.size() != 1)
+        if (matches.size() != 1) {
+            if (matches.size() > 1)
+                outcome = Resolution::Ambiguous;
             return QString();
+        }
         resolved = prefix + matches.first();
     }
+    outcome = Resolution::Found;
     return resolved;
 }
 
 } // namespace
+
+bool IsAmbiguousNoCase(const QString &absolutePath)
+{
+    Resolution resolution = Resolution::Missing;
+    ResolveUncached(absolutePath, &resolution);
+    return resolution == Resolution::Ambiguous;
+}
 
 QString FindEntryNoCase(const QString &folder, const QString &name)
 {
@@ -111,6 +186,19 @@ QString FindEntryNoCase(const QString &folder, const QString &name)
         return name;
     const QStringList matches = EntriesMatchingNoCase(folder, name);
     return matches.isEmpty() ? QString() : matches.first();
+}
+
+bool HasOtherSpellingOf(const QString &folder, const QStringList &names)
+{
+    const QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString &entry : entries) {
+        for (const QString &name : names) {
+            if (entry != name && SameNameNoCase(entry, name))
+                return true;
+        }
+    }
+    return false;
 }
 
 bool IsPlainFileName(const QString &name)
@@ -289,6 +377,16 @@ QStringList FilesIn(const QString &folder)
 #else
     return QDir(folder).entryList(QDir::Files, QDir::Unsorted);
 #endif
+}
+
+void KeepModTimeNotBefore(const QString &path, const QDateTime &time)
+{
+    const FileFacts facts = FactsOf(path);
+    if (!facts.isFile || !time.isValid() || !(facts.modifiedUtc < time))
+        return;
+    QFile file(path);
+    if (file.open(QIODevice::ReadWrite))
+        file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
 QDateTime CreationTime(const QFileInfo &file)

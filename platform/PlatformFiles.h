@@ -14,9 +14,24 @@ namespace Platform {
 // "\" -> "/".
 QString ToSlashes(const QString &path);
 
+// The one rule for names compared without regard to case, the identifier's own: two names
+// match when their upper-cased forms are equal ("Größe" matches "GRÖSSE", "ı" matches "i",
+// "İ" does not). FoldedName is the key for hashing names by that rule.
+QString FoldedName(const QString &name);
+bool SameNameNoCase(const QString &a, const QString &b);
+// Whether `name` ends with the ASCII `suffix` under that rule.
+bool EndsWithNoCase(const QString &name, QLatin1String suffix);
+// How many characters at the start of `name` match `prefix` under that rule ("Größe.NC"
+// starts with "GRÖSSE": 5), or -1 when no start of it does. An empty prefix gives 0.
+qsizetype PrefixLengthNoCase(const QString &name, const QString &prefix);
+
 // Resolves an absolute path component by component: an exact match first, else the
 // single entry that matches without regard to case. Empty when there is no such path.
 QString ResolvePathNoCase(const QString &absolutePath);
+
+// Whether ResolvePathNoCase fails on `absolutePath` because some component matches several
+// entries that differ only in case, none of them exactly ("Mill/" and "mill/" for "MILL").
+bool IsAmbiguousNoCase(const QString &absolutePath);
 
 // While one lives on a thread, ResolvePathNoCase on that thread remembers its answers.
 // For a start-up over many packages whose identifiers name the same few parts folders:
@@ -38,6 +53,10 @@ private:
 // The real name of the entry `name` in `folder` (exact match first, else the first entry
 // that matches without regard to case); empty when there is none.
 QString FindEntryNoCase(const QString &folder, const QString &name);
+
+// Whether `folder` holds an entry whose name matches one of `names` without regard to case
+// but is spelled otherwise: on the control's file system both would be one file.
+bool HasOtherSpellingOf(const QString &folder, const QStringList &names);
 
 // A plain file name: not empty, no "/" or "\", not "." or "..".
 bool IsPlainFileName(const QString &name);
@@ -110,6 +129,10 @@ FileFacts FactsOf(const QString &path);
 QStringList PlainFilesIn(const QString &folder);
 // The same with links to files, as QDir::entryList(QDir::Files, QDir::Unsorted) gives them.
 QStringList FilesIn(const QString &folder);
+
+// Moves the file's last-modified time up to `time` when it is earlier: a file made from a
+// source dated in the future then counts as up to date with it.
+void KeepModTimeNotBefore(const QString &path, const QDateTime &time);
 
 // Creation time, falling back to the last-modified time where the file system keeps none.
 QDateTime CreationTime(const QFileInfo &file);

@@ -1,5 +1,7 @@
 #include "programs/PartPrograms.h"
 
+#include "platform/PlatformFiles.h"
+#include "programs/ProgramText.h"
 #include "platform/RegularFiles.h"
 
 #include <QFile>
@@ -40,9 +42,11 @@ template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &sc
 #endif
     // Left uninitialised: filling 200 KiB for every file would cost more than reading it.
     const std::unique_ptr<char[]> bytes(new char[NextReadSize]);
+    // UTF-8 needs the most room: at most one character per byte.
     const std::unique_ptr<char16_t[]> text(new char16_t[decoder.requiredSpace(NextReadSize)]);
     QChar *const textStart = reinterpret_cast<QChar *>(text.get());
     qint64 readSize = FirstReadSize;
+    bool firstRead = true;
     for (;;) {
         const qint64 count = file.read(bytes.get(), readSize);
         if (count < 0) {
@@ -52,7 +56,17 @@ template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &sc
         if (count == 0)
             break;
         readSize = NextReadSize;
-        const QChar *end = decoder.appendToBuffer(textStart, QByteArrayView(bytes.get(), count));
+        QByteArrayView chunk(bytes.get(), count);
+        if (firstRead) {
+            firstRead = false;
+            // A UTF-16 program announces itself with its byte-order mark, as a text stream
+            // would detect it.
+            if (const auto utf16 = ProgramText::Utf16ByteOrder(chunk)) {
+                decoder = QStringDecoder(*utf16);
+                chunk = chunk.sliced(2);
+            }
+        }
+        const QChar *end = decoder.appendToBuffer(textStart, chunk);
         for (const QChar *c = textStart; c != end; ++c) {
             const Verdict verdict = scanner.Feed(*c);
             if (verdict != Verdict::Undecided)
@@ -241,7 +255,7 @@ private:
 
 bool HasConvSuffix(const QFileInfo &file)
 {
-    return file.suffix().compare(QLatin1String("CNV"), Qt::CaseInsensitive) == 0;
+    return Platform::SameNameNoCase(file.suffix(), QStringLiteral("CNV"));
 }
 
 } // namespace

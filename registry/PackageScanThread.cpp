@@ -217,7 +217,7 @@ QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folde
                 continue;
             }
             // "PLATE.NC" and "PLATE.CNV" share a package; "PLATE.NC" and "plate.nc" cannot.
-            const bool conversational = file.suffix().compare(QLatin1String("CNV"), Qt::CaseInsensitive) == 0;
+            const bool conversational = Platform::SameNameNoCase(file.suffix(), QStringLiteral("CNV"));
             if (!conversational) {
                 const auto earlier = ncProgramByUID.constFind(uid);
                 if (earlier != ncProgramByUID.cend() && *earlier != file.fileName()) {
@@ -438,7 +438,7 @@ void PackageScanThread::AdoptUnknownFolders(cSharedPackageMap *map, const Platfo
                 RemoveFolder(QFileInfo(path));
             continue;
         }
-        if (!entry.name.endsWith(QLatin1String(".pkg"), Qt::CaseInsensitive))
+        if (!Platform::EndsWithNoCase(entry.name, QLatin1String(".pkg")))
             continue;
         if (entry.kind == Platform::FolderListing::Link) {
             NoteOnce(path, QStringLiteral("a package folder that is a link is not registered"));

@@ -132,8 +132,8 @@ bool cPackageManager::DoesPackageExist(const QDir &packageFolder, const QDir &pa
 bool cPackageManager::IsAPackage(const QDir &folder) const
 {
     const QString name = QFileInfo(folder.absolutePath()).fileName();
-    return name.endsWith(QLatin1String(".pkg"), Qt::CaseInsensitive) &&
-           QFileInfo::exists(folder.absolutePath() + QLatin1String("/manifest.xml"));
+    return Platform::EndsWithNoCase(name, QLatin1String(".pkg")) &&
+           !Platform::FindEntryNoCase(folder.absolutePath(), QStringLiteral("manifest.xml")).isEmpty();
 }
 
 QMap<QString, cPackage *> cPackageManager::GetPackageMap(const QString &partsFolder, bool all) const

@@ -38,6 +38,26 @@ bool IsUsableIdentifier(const QString &packageUID)
            Platform::IsPlainFileName(packageUID + QLatin1String(".pkg"));
 }
 
+// Case twins ("Mill/" and "mill/") share one identifier: which one's program is meant
+// cannot be told.
+bool IsAmbiguousPartsFolder(const QString &packageUID)
+{
+    QString folder = PackageUID::PartsFolderKey(packageUID);
+    if (folder.endsWith(QLatin1Char(':')))
+        folder += QLatin1Char('/'); // a drive root
+    return !folder.isEmpty() && Platform::IsAmbiguousNoCase(folder);
+}
+
+// Whether the folder of a new program holds its name, or its conversational companion's,
+// in other letters: on the control's file system the two would be one file, and two
+// programs here would share one identifier.
+bool HasOtherSpelling(const QFileInfo &programFile)
+{
+    const QString name = programFile.completeBaseName();
+    return Platform::HasOtherSpellingOf(programFile.absolutePath(),
+                                        {programFile.fileName(), name, name + QLatin1String(".CNV")});
+}
+
 // Keeps a scan from deleting a package folder as unclaimed while it is being set up,
 // until its package is filed.
 class FolderClaim
@@ -104,7 +124,8 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
 {
     const QString sourcePath = sourcePackageFolder.absolutePath();
     QString oldName = QFileInfo(sourcePath).fileName().split(QLatin1Char('^')).last();
-    oldName.remove(QStringLiteral(".pkg"), Qt::CaseInsensitive);
+    if (Platform::EndsWithNoCase(oldName, QLatin1String(".pkg")))
+        oldName.chop(4);
     const QString name = newName.isEmpty() ? oldName : newName;
     if (!IsUsableName(name) || !PackageUID::RoundTrips(destinationPartsFolder.absolutePath(), name)) {
         qCWarning(lcOperations) << "refused to import under the name" << name;
@@ -135,8 +156,11 @@ QString cPackageManager::ImportPackage(const QDir &sourcePackageFolder, const QD
         if (Platform::IsOwnBookkeepingName(file.fileName()))
             continue;
         QString target = file.fileName();
-        if (renamed && !oldName.isEmpty())
-            target.replace(oldName, name, Qt::CaseInsensitive);
+        if (renamed && !oldName.isEmpty()) {
+            const qsizetype start = Platform::PrefixLengthNoCase(target, oldName);
+            if (start > 0)
+                target = name + target.mid(start);
+        }
         if (!Platform::IsPlainFileName(target))
             continue;
         if (!Platform::CopyFileKeepTime(file.absoluteFilePath(), folder + QLatin1Char('/') + target)) {
@@ -192,6 +216,11 @@ cPackage *cPackageManager::MovePackage(const QString &packageUID, const QFileInf
     const QString newUID = CalculatePackageUID(newProgramFile);
     if (!package || !IsUsableIdentifier(newUID) || !RoundTrips(newProgramFile))
         return nullptr;
+    if (HasOtherSpelling(newProgramFile)) {
+        qCWarning(lcOperations) << "refused to move" << packageUID << "onto" << newProgramFile.filePath()
+                                << "(its name is there in other letters)";
+        return nullptr;
+    }
     {
         QMutexLocker locker(&package->Lock());
         if (sharedMap->GetPackage(packageUID) != package)
@@ -223,6 +252,11 @@ cPackage *cPackageManager::CopyPackage(const QString &packageUID, const QFileInf
     const QString newUID = CalculatePackageUID(newProgramFile);
     if (!source || !IsUsableIdentifier(newUID) || !RoundTrips(newProgramFile) || sharedMap->Contains(newUID))
         return nullptr;
+    if (HasOtherSpelling(newProgramFile)) {
+        qCWarning(lcOperations) << "refused to copy" << packageUID << "onto" << newProgramFile.filePath()
+                                << "(its name is there in other letters)";
+        return nullptr;
+    }
 
     const FolderClaim claim(sharedMap, newUID);
     cPackage *copy = nullptr;
@@ -256,6 +290,11 @@ bool cPackageManager::RemovePackage(const QString &packageUID, bool removePackag
         // files named as the package's copies, never a note or backup of the same name.
         QStringList programs;
         const QString partsFolder = PackageUID::ResolvedPartsFolder(packageUID);
+        if (partsFolder.isEmpty() && IsAmbiguousPartsFolder(packageUID)) {
+            qCWarning(lcOperations) << "not removing" << packageUID
+                                    << ": its parts folder matches several folders that differ only in case";
+            return false;
+        }
         if (!partsFolder.isEmpty() && !package->FindPartProgramsToRemove(partsFolder, &programs))
             return false;
 

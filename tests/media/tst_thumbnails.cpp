@@ -3,10 +3,46 @@
 #include "cPackage.h"
 #include "media/Thumbnails.h"
 
+#include "platform/PlatformFiles.h"
+
+#include <QImageReader>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace MediaTestUtils;
+
+namespace {
+
+QByteArray BigEndian32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char(value >> (24 - 8 * i));
+    return bytes;
+}
+
+QByteArray PngChunk(const char *type, const QByteArray &data)
+{
+    const QByteArray body = QByteArray(type) + data;
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : body) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return BigEndian32(quint32(data.size())) + body + BigEndian32(~crc);
+}
+
+// A PNG whose header announces `width` x `height` RGB pixels; its data is never reached.
+QByteArray PngHeaderOnly(quint32 width, quint32 height)
+{
+    return QByteArray("\x89PNG\r\n\x1a\n") +
+           PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+           PngChunk("IDAT", QByteArray("\x78\x9c", 2)) + PngChunk("IEND", QByteArray());
+}
+
+} // namespace
 
 struct cPackageTestAccess
 {
@@ -108,15 +144,87 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 2);
     }
 
-    void emptyOverviewIsReplaced()
+    // An unchanged package is left alone at the next pass, whatever the clocks and sizes.
+    void secondPassWritesNothing_data()
     {
-        const QString placeholder = Path("undetermined_rendering.gif");
-        const QString overview = TestUtils::MakeDir(Path("PART.pkg")) + "/PART.gif";
-        QVERIFY(QFile::copy(PM_SOURCE_DIR "/data/undetermined_rendering.gif", placeholder));
-        QVERIFY(TestUtils::SetModTime(placeholder, QDateTime::currentDateTimeUtc().addDays(-30)));
-        QVERIFY(TestUtils::WriteFile(overview, QByteArray()) && ReplaceWithUndeterminedRendering(QFileInfo(overview)));
-        QCOMPARE(TestUtils::ReadFile(overview), TestUtils::ReadFile(placeholder));
-        QVERIFY(QFileInfo(overview).lastModified() > QDateTime::currentDateTimeUtc().addSecs(-60));
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("ageDays");    // negative: dated in the future
+        QTest::addColumn<int>("qtLimitMiB"); // Qt's allocation limit meanwhile; 0: as it is
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("photo from a camera with a wrong clock")
+            << "a.jpg" << Encode(QuadrantPicture(400, 300)) << -400 << 0 << QSize(110, 82);
+        QTest::newRow("picture beyond Qt's own limit")
+            << "wide.png" << Encode(QuadrantPicture(1200, 900), "PNG") << 1 << 1 << QSize(110, 82);
+        QTest::newRow("picture beyond any budget, a plain thumbnail")
+            << "huge.PNG" << PngHeaderOnly(40000, 30000) << 1 << 0 << QSize(110, 82);
+    }
+
+    void secondPassWritesNothing()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, ageDays);
+        QFETCH(int, qtLimitMiB);
+        QFETCH(QSize, expected);
+        const int savedLimit = QImageReader::allocationLimit();
+        if (qtLimitMiB)
+            QImageReader::setAllocationLimit(qtLimitMiB);
+        QTest::failOnWarning(QRegularExpression("."));
+        const QString package = TestUtils::MakeDir(Path("PART.pkg")), image = package + u'/' + name;
+        QVERIFY(TestUtils::WriteFile(image, bytes) &&
+                TestUtils::SetModTime(image, QDateTime::currentDateTimeUtc().addDays(-ageDays)));
+        QVERIFY(cPackageTestAccess::UpdateThumbs(package));
+        QImageReader::setAllocationLimit(savedLimit);
+        QCOMPARE(QImage(image + ".thumb").size(), expected);
+
+        const Platform::FileStamp stamp = Platform::StampOf(image + ".thumb");
+        QVERIFY(stamp.IsValid() && cPackageTestAccess::UpdateThumbs(package));
+        QVERIFY(Platform::StampOf(image + ".thumb") == stamp);
+    }
+
+    // The placeholder for a program's overview picture: the packages root's, else the one
+    // installed in the defaults folder; never an empty file.
+    void overviewPlaceholder_data()
+    {
+        QTest::addColumn<QByteArray>("inRoot");   // null: none
+        QTest::addColumn<bool>("installed");      // whether the defaults folder holds one
+        QTest::addColumn<QByteArray>("overview"); // null: none yet
+        QTest::addColumn<QByteArray>("expected"); // null: none afterwards
+        const QByteArray shipped = TestUtils::ReadFile(PM_SOURCE_DIR "/data/undetermined_rendering.gif");
+        QTest::newRow("from the root") << QByteArray("GIF89a root") << true << QByteArray()
+                                       << QByteArray("GIF89a root");
+        QTest::newRow("root without one") << QByteArray() << true << QByteArray() << shipped;
+        QTest::newRow("empty one in the root") << QByteArray("") << true << QByteArray() << shipped;
+        QTest::newRow("empty overview repaired") << QByteArray() << true << QByteArray("") << shipped;
+        QTest::newRow("none anywhere") << QByteArray() << false << QByteArray() << QByteArray();
+        QTest::newRow("none anywhere, empty overview") << QByteArray() << false << QByteArray("") << QByteArray("");
+    }
+
+    void overviewPlaceholder()
+    {
+        QFETCH(QByteArray, inRoot);
+        QFETCH(bool, installed);
+        QFETCH(QByteArray, overview);
+        QFETCH(QByteArray, expected);
+        const QByteArray savedDefaults = qgetenv("PACKAGEMANAGER_DEFAULTS_DIR");
+        if (!installed)
+            qputenv("PACKAGEMANAGER_DEFAULTS_DIR", QFile::encodeName(TestUtils::MakeDir(Path("empty"))));
+        if (!inRoot.isNull())
+            QVERIFY(TestUtils::WriteFile(Path("undetermined_rendering.gif"), inRoot));
+        const QString program = TestUtils::MakeDir(Path("PART.pkg")) + "/PART.NC", picture = Path("PART.pkg/PART.gif");
+        QVERIFY(TestUtils::WriteFile(program, "G0\n"));
+        if (!overview.isNull())
+            QVERIFY(TestUtils::WriteFile(picture, overview));
+
+        // The program's rendering and the package's overview are the same picture.
+        const QString made = GenerateUndeterminedRendering(QFileInfo(program));
+        const bool replaced = ReplaceWithUndeterminedRendering(QFileInfo(picture));
+        qputenv("PACKAGEMANAGER_DEFAULTS_DIR", savedDefaults);
+        QCOMPARE(made, expected.isEmpty() ? QString() : QString("PART.gif"));
+        QCOMPARE(replaced, !expected.isEmpty());
+        QCOMPARE(QFileInfo::exists(picture), !expected.isNull());
+        QCOMPARE(TestUtils::ReadFile(picture), expected);
     }
 };
 

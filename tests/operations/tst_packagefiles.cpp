@@ -81,11 +81,12 @@ void tst_PackageFiles::refusalsReplacementAndRemoval()
 {
     QVERIFY(WriteFile(folder + "/loose.txt", "loose\n") && WriteFile(space->root + "/outside.txt", "outside\n"));
     const auto before = Snapshot(space->dir.path());
-    // Refused, changing nothing: a missing file, a folder, target names that are no plain file name, and
-    // removals of names that are not listed exactly so.
-    for (const char *add :
-         {"outside/missing.txt|", "outside|", "outside/setup.txt|../outside.txt", "outside/setup.txt|sub/n.txt",
-          "outside/setup.txt|..\\n.txt", "outside/setup.txt|..", "outside/setup.txt|   "}) {
+    // Refused, changing nothing: a missing file, a folder, target names that are no plain file name or
+    // that the manifest never lists, and removals of names that are not listed exactly so.
+    for (const char *add : {"outside/missing.txt|", "outside|", "outside/setup.txt|../outside.txt",
+                            "outside/setup.txt|sub/n.txt", "outside/setup.txt|..\\n.txt", "outside/setup.txt|..",
+                            "outside/setup.txt|   ", "outside/setup.txt|manifest.xml", "outside/setup.txt|MANIFEST.XML",
+                            "outside/setup.txt|x.jpg.THUMB", "outside/setup.txt|.package.lock"}) {
         const QStringList sourceAndTarget = QString(add).split(u'|');
         QVERIFY2(!package->AddFileToPackage(QFileInfo(space->Path(sourceAndTarget[0])), {}, {}, sourceAndTarget[1]),
                  add);

@@ -17,9 +17,10 @@ class tst_Platform : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void resolvesFoldersWhateverTheirCase();
-    void prefersTheExactEntryAndRefusesAmbiguity();
-    void findsEntriesWithoutRegardToCase();
+    void namesMatchByUpperCase_data();
+    void namesMatchByUpperCase();
+    void resolvesPathsWhateverTheirCase_data();
+    void resolvesPathsWhateverTheirCase();
     void plainFileNames_data();
     void plainFileNames();
     void copyKeepsTimeAndNeverOverwrites();
@@ -29,40 +30,89 @@ private Q_SLOTS:
     void fixedFoldersComeFromTheEnvironment();
 };
 
-void tst_Platform::resolvesFoldersWhateverTheirCase()
+void tst_Platform::namesMatchByUpperCase_data()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString real = MakeDir(dir.path() + QLatin1String("/Srv/Jobs/Plate"));
-    const QString upper = dir.path() + QLatin1String("/SRV/JOBS/PLATE");
-    QCOMPARE(Platform::ResolvePathNoCase(upper), real);
-    QCOMPARE(Platform::ResolvePathNoCase(real), real);
-    QVERIFY(Platform::ResolvePathNoCase(dir.path() + QLatin1String("/SRV/NOPE")).isEmpty());
-    QVERIFY(Platform::ResolvePathNoCase(QStringLiteral("relative/path")).isEmpty());
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::addColumn<int>("prefixOfB"); // characters of b that match a, or -1
+    QTest::newRow("ASCII") << "Prog.nc"
+                           << "PROG.NC" << true << 7;
+    QTest::newRow("ASCII, other name") << "PROG1.NC"
+                                       << "PROG.NC" << false << -1;
+    QTest::newRow("ASCII prefix") << "PROG"
+                                  << "prog.nc" << false << 4;
+    QTest::newRow("sharp s") << "GRÖSSE"
+                             << "Größe" << true << 5;
+    QTest::newRow("sharp s before a suffix") << "GRÖSSE"
+                                             << "Größe.NC" << false << 5;
+    QTest::newRow("sharp s is not one S") << "GRÖSE"
+                                          << "Größe" << false << -1;
+    QTest::newRow("dotless i") << "KILIÇ"
+                               << "kılıç" << true << 5;
+    QTest::newRow("dotted capital I is not I") << "IZMIR"
+                                               << "İzmir" << false << -1;
+    QTest::newRow("dotted capital I") << "İZMIR"
+                                      << "İzmir" << true << 5;
+    QTest::newRow("ligature") << "FLANGE.CNV"
+                              << "ﬂange.cnv" << true << 9;
+    QTest::newRow("empty") << QString() << "x" << false << 0;
 }
 
-void tst_Platform::prefersTheExactEntryAndRefusesAmbiguity()
+void tst_Platform::namesMatchByUpperCase()
 {
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    MakeDir(dir.path() + QLatin1String("/Parts"));
-    MakeDir(dir.path() + QLatin1String("/PARTS"));
-    // Two entries that differ only in case: the one written exactly wins...
-    QCOMPARE(Platform::ResolvePathNoCase(dir.path() + QLatin1String("/PARTS")), dir.path() + QLatin1String("/PARTS"));
-    QCOMPARE(Platform::ResolvePathNoCase(dir.path() + QLatin1String("/Parts")), dir.path() + QLatin1String("/Parts"));
-    // ...and a third spelling cannot tell them apart.
-    QVERIFY(Platform::ResolvePathNoCase(dir.path() + QLatin1String("/parts")).isEmpty());
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, same);
+    QFETCH(int, prefixOfB);
+    QCOMPARE(Platform::SameNameNoCase(a, b), same);
+    QCOMPARE(Platform::SameNameNoCase(b, a), same);
+    // The identifier's own rule: the folded names are what it stores.
+    QCOMPARE(Platform::FoldedName(a) == Platform::FoldedName(b), same);
+    QCOMPARE(Platform::PrefixLengthNoCase(b, a), qsizetype(prefixOfB));
 }
 
-void tst_Platform::findsEntriesWithoutRegardToCase()
+void tst_Platform::resolvesPathsWhateverTheirCase_data()
 {
+    QTest::addColumn<QStringList>("folders"); // made below the temporary folder
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("resolved"); // empty: none
+    QTest::addColumn<bool>("ambiguous");
+    QTest::newRow("as written") << QStringList{"Srv/Jobs/Plate"} << "Srv/Jobs/Plate"
+                                << "Srv/Jobs/Plate" << false;
+    QTest::newRow("upper case") << QStringList{"Srv/Jobs/Plate"} << "SRV/JOBS/PLATE"
+                                << "Srv/Jobs/Plate" << false;
+    QTest::newRow("missing") << QStringList{"Srv"} << "SRV/NOPE" << QString() << false;
+    QTest::newRow("sharp s") << QStringList{"Maße"} << "MASSE"
+                             << "Maße" << false;
+    QTest::newRow("dotless i") << QStringList{"Kılıç"} << "KILIÇ"
+                               << "Kılıç" << false;
+    QTest::newRow("ligature") << QStringList{"ﬁles"} << "FILES"
+                              << "ﬁles" << false;
+    QTest::newRow("twins, one exact") << QStringList{"Parts", "PARTS"} << "PARTS"
+                                      << "PARTS" << false;
+    QTest::newRow("twins, neither exact") << QStringList{"Parts", "PARTS"} << "parts" << QString() << true;
+    QTest::newRow("twins below") << QStringList{"A/Mill", "A/mill"} << "a/MILL" << QString() << true;
+}
+
+void tst_Platform::resolvesPathsWhateverTheirCase()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QString, asked);
+    QFETCH(QString, resolved);
+    QFETCH(bool, ambiguous);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QVERIFY(WriteFile(dir.path() + QLatin1String("/PROG.CNV"), "N1\nN2\n"));
-    QCOMPARE(Platform::FindEntryNoCase(dir.path(), QStringLiteral("prog.cnv")), QStringLiteral("PROG.CNV"));
-    QCOMPARE(Platform::FindEntryNoCase(dir.path(), QStringLiteral("PROG.CNV")), QStringLiteral("PROG.CNV"));
-    QVERIFY(Platform::FindEntryNoCase(dir.path(), QStringLiteral("PROG.NC")).isEmpty());
-    QVERIFY(Platform::FindEntryNoCase(dir.path(), QString()).isEmpty());
+    for (const QString &folder : folders)
+        MakeDir(dir.path() + u'/' + folder);
+    const QString path = dir.path() + u'/' + asked;
+    QCOMPARE(Platform::ResolvePathNoCase(path), resolved.isEmpty() ? QString() : dir.path() + u'/' + resolved);
+    QCOMPARE(Platform::IsAmbiguousNoCase(path), ambiguous);
+    // The last component as an entry of its folder: exact first, else any spelling.
+    const QString parent = QFileInfo(dir.path() + u'/' + folders.first()).absolutePath();
+    const QString last = QFileInfo(asked).fileName();
+    QCOMPARE(Platform::FindEntryNoCase(parent, last).isEmpty(), resolved.isEmpty() && !ambiguous);
+    QVERIFY(Platform::FindEntryNoCase(parent, QString()).isEmpty());
 }
 
 void tst_Platform::plainFileNames_data()

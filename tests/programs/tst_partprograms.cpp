@@ -3,6 +3,7 @@
 #include "package/PackageLock.h"
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
+#include "programs/ProgramText.h"
 #include "registry/PackageUID.h"
 
 #include "TestUtils.h"
@@ -46,6 +47,17 @@ qint64 BytesRead()
     return at < 0 ? -1 : all.mid(at + 6, all.indexOf('\n', at) - at - 6).trimmed().toLongLong();
 }
 
+// UTF-16 with its byte-order mark.
+QByteArray Utf16(const QString &text, bool bigEndian)
+{
+    QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
 } // namespace
 
 class tst_PartPrograms : public QObject
@@ -60,6 +72,8 @@ private Q_SLOTS:
     void findPrograms_data();
     void findPrograms();
     void programsFromManifest();
+    void displayedText_data();
+    void displayedText();
     void registryStartUp();
     void synchronize_data();
     void synchronize();
@@ -117,6 +131,9 @@ void tst_PartPrograms::recognition_data()
     row("companion that is not conversational", "BRACKET", "", "000", "FACE\n");
     row("missing file", "GONE.NC", QByteArray(), "000");
     row("binary file", "PHOTO", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10G1M3", 24), "000");
+    row("UTF-16 with its mark", "WIDE.NC", Utf16(u"(Maß)\r\nG90 G54\r\n"_s, false), "101");
+    row("UTF-16 big-endian conversational", "BRACKET.CNV", Utf16(u"N1\nN2\n"_s, true), "011");
+    row("UTF-16 without a mark is no text", "WIDE.NC", Utf16(u"G90\n"_s, false).mid(2), "000");
 }
 
 void tst_PartPrograms::recognition()
@@ -203,13 +220,46 @@ void tst_PartPrograms::programsFromManifest()
     // The answers come from the manifest, not from the folder: the folder holds both.
     QVERIFY(package->HasNCProgram());
     QVERIFY(!package->HasCONVProgram());
-    const QStringList lines = package->GetPgmLines(3, NCProgram);
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines.join(QString()), QString::fromLatin1(text.left(text.indexOf("M30"))));
+    QCOMPARE(package->GetPgmLines(3, NCProgram).size(), 3);
     QVERIFY(package->GetPgmLines(3, Image).isEmpty());
     QCOMPARE(package->GetPgmFileInfo(NCProgram).absoluteFilePath(), Part(u"BRACKET.NC"_s));
     QVERIFY(QFile::remove(Part(u"BRACKET.NC"_s)));
     QVERIFY(package->GetPgmFileInfo(NCProgram).filePath().isEmpty());
+}
+
+void tst_PartPrograms::displayedText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("line ends kept") << QByteArray("%\r\nO1000\r\nG90\r\nM30\r\n") << 3
+                                    << QStringList{u"%\r\n"_s, u"O1000\r\n"_s, u"G90\r\n"_s};
+    QTest::newRow("last line without end") << QByteArray("G0\nM30") << 5 << QStringList{u"G0\n"_s, u"M30"_s};
+    QTest::newRow("UTF-8") << QByteArray("(Ma\xC3\x9F \xE2\x82\xAC)\nG0\n") << 5
+                           << QStringList{u"(Maß €)\n"_s, u"G0\n"_s};
+    QTest::newRow("UTF-8 mark dropped") << QByteArray("\xEF\xBB\xBFG0\n") << 5 << QStringList{u"G0\n"_s};
+    QTest::newRow("Windows-1252, not Latin-1") << QByteArray("(\x80 5\x85 Ma\xDF \x93"
+                                                             "A\x94)\n")
+                                               << 5 << QStringList{u"(€ 5… Maß “A”)\n"_s};
+    // One line that is no UTF-8 decides for the program: its other lines are 8-bit text too.
+    QTest::newRow("one 8-bit line decides")
+        << QByteArray("(Ma\xC3\x9F)\n(\x96)\n") << 5 << QStringList{u"(MaÃŸ)\n"_s, u"(–)\n"_s};
+    QTest::newRow("UTF-16") << Utf16(u"(Maß)\r\nG0\nM30"_s, false) << 5
+                            << QStringList{u"(Maß)\r\n"_s, u"G0\n"_s, u"M30"_s};
+    QTest::newRow("UTF-16 big-endian") << Utf16(u"(Maß)\nG0\n"_s, true) << 1 << QStringList{u"(Maß)\n"_s};
+}
+
+void tst_PartPrograms::displayedText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, count);
+    QFETCH(QStringList, lines);
+    QVERIFY(TestUtils::WriteFile(Copy(u"BRACKET.NC"_s), bytes));
+    QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<NCProgram>BRACKET.NC</NCProgram>")));
+    const auto package = Access::FromUID(uid, folder);
+    QCOMPARE(package->GetPgmLines(count, NCProgram), lines);
+    // The whole program decodes alike in one piece, as the tools page reads it.
+    QCOMPARE(ProgramText::Decode(bytes), package->GetPgmLines(1000, NCProgram).join(QString()));
 }
 
 void tst_PartPrograms::registryStartUp()
