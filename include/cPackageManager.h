@@ -78,6 +78,8 @@ private Q_SLOTS:
     void ProcessScanCompleted(uint numPackages);
     // Destroys the packages that the scan dropped, once the host has seen their deletion.
     void ProcessDroppedPackages();
+    // One batch of them, a trip through the event queue later (see the class comment).
+    void DestroyDroppedPackages();
 
 private:
     void FindExistingPackages(const QDir &root);
@@ -90,5 +92,5 @@ private:
     PackageScanThread *scanThread = nullptr;
     QMap<QString, cPackage *> packagesByUID;
     QMap<QString, QMap<QString, cPackage *>> packagesByPartDir;
-    QList<cPackage *> awaitingDestruction; // dropped, until queued host handlers have run
+    QList<QList<cPackage *>> awaitingDestruction; // dropped, until queued host handlers have run
 };

@@ -49,7 +49,8 @@ cPackageManager::~cPackageManager()
     }
     delete sharedMap;
     sharedMap = nullptr;
-    qDeleteAll(awaitingDestruction);
+    for (const QList<cPackage *> &batch : std::as_const(awaitingDestruction))
+        qDeleteAll(batch);
 }
 
 void cPackageManager::FindExistingPackages(const QDir &root)
@@ -240,13 +241,12 @@ void cPackageManager::ProcessDroppedPackages()
     // A host handler connected with Qt::QueuedConnection was posted when the registry emitted
     // PackageDeleted, after this call had been posted: one more trip through the event
     // queue lets it run first.
-    awaitingDestruction += dropped;
-    QMetaObject::invokeMethod(
-        this,
-        [this, dropped] {
-            for (cPackage *package : dropped)
-                awaitingDestruction.removeOne(package);
-            qDeleteAll(dropped);
-        },
-        Qt::QueuedConnection);
+    awaitingDestruction.append(dropped);
+    QMetaObject::invokeMethod(this, "DestroyDroppedPackages", Qt::QueuedConnection);
+}
+
+void cPackageManager::DestroyDroppedPackages()
+{
+    if (!awaitingDestruction.isEmpty())
+        qDeleteAll(awaitingDestruction.takeFirst());
 }

@@ -19,7 +19,7 @@ tidy="$(command -v clang-tidy || command -v clang-tidy-14)"
 echo "tidy: $("$tidy" --version | grep -i version | head -n 1 | sed 's/^ *//')"
 
 cd "$PM_SOURCE_DIR"
-mapfile -t sources < <(find registry manifest package media programs platform metadata -name '*.cpp' | sort)
+mapfile -t sources < <(find registry manifest package media programs platform metadata toolpath -name '*.cpp' | sort)
 if [ $# -gt 0 ]; then
     selected=()
     for source in "${sources[@]}"; do
