@@ -1,6 +1,6 @@
 #include "FaultTestUtils.h"
 
-#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QXmlStreamReader>
 
@@ -18,17 +18,6 @@ bool ParsesAsXml(const QString &path, QString *error)
         xml.readNext();
     *error = opened ? xml.errorString() : file.errorString();
     return opened && !xml.hasError();
-}
-
-QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes)
-{
-    QMap<QString, QByteArray> files;
-    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        QFile file(it.next());
-        const bool read = withBytes && file.open(QIODevice::ReadOnly);
-        files.insert(QDir(folder).relativeFilePath(file.fileName()), read ? file.readAll() : QByteArray());
-    }
-    return files;
 }
 
 qint64 PeakRssKiB(bool reset)

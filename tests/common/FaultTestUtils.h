@@ -10,9 +10,6 @@ namespace FaultTestUtils {
 
 // False (with the reason) when the file cannot be opened or is not well-formed XML.
 bool ParsesAsXml(const QString &path, QString *error);
-// Every plain file below `folder` (hidden ones included), by path relative to it, with its
-// bytes unless `withBytes` is false.
-QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes = true);
 // Peak resident memory in KiB, first reset to the current size if asked; -1 where /proc
 // does not tell.
 qint64 PeakRssKiB(bool reset = false);

@@ -1,5 +1,6 @@
 #include "TestUtils.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -65,4 +66,17 @@ QString MakeDir(const QString &path)
     return QDir(path).absolutePath();
 }
 
-}  // namespace TestUtils
+QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        // A FIFO would block the read.
+        files.insert(QDir(folder).relativeFilePath(path),
+                     withBytes && QFileInfo(path).isFile() ? ReadFile(path) : QByteArray());
+    }
+    return files;
+}
+
+} // namespace TestUtils

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QDir>
+#include <QMap>
 #include <QString>
 
 // Small file helpers shared by the tests. Every test works in its own QTemporaryDir.
@@ -19,5 +20,8 @@ QByteArray MillingProgram(const QString &name);
 QByteArray ConversationalProgram();
 // Makes the folder and returns its absolute path.
 QString MakeDir(const QString &path);
+// Every file below `folder` (hidden ones and links included), by path relative to it, with
+// the bytes of the regular ones unless `withBytes` is false: to show that nothing changed.
+QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes = true);
 
-}  // namespace TestUtils
+} // namespace TestUtils

@@ -192,34 +192,6 @@ private Q_SLOTS:
         QVERIFY(Page(".history.html").contains("after the kill"));
     }
 
-    // A write that cannot complete fails with one line and keeps the old file whole.
-    void fileSizeLimitKeepsOldFiles()
-    {
-        QVERIFY(MakePackage(dir->path()));
-        const QByteArray history = Page(".history.html");
-        const QByteArray manifest = ReadFile(folder + u"/manifest.xml"_s);
-        // Far smaller than any buffer: only a checked write notices.
-        const rlim_t limit = rlim_t(history.size()) + 40;
-        const Run run = Pkgtool({u"history"_s, u"--root"_s, root, uid, u"a long line of history text"_s}, limit);
-        QCOMPARE(run.exitCode, 1);
-        QCOMPARE(ToolLines(run), 1);
-        QVERIFY(run.out.isEmpty());
-        QCOMPARE(Page(".history.html"), history);
-
-        const Run move = Pkgtool({u"move"_s, u"--root"_s, root, uid, parts + u"/BRACKET.NC"_s}, 100);
-        Q_UNUSED(move)
-        for (const QString &base : {folder, QString(folder).replace(u"^PLATE"_s, u"^BRACKET"_s)}) {
-            if (QFileInfo::exists(base + u"/manifest.xml"_s)) {
-                const QByteArray after = ReadFile(base + u"/manifest.xml"_s);
-                QVERIFY2(after.contains("author=\"Ann\""), after.constData());
-            }
-        }
-        QVERIFY(!manifest.isEmpty());
-        const QStringList leftovers = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        for (const QString &name : leftovers)
-            QCOMPARE(QDir(root + u'/' + name).entryList({u"*.pmtmp"_s}, QDir::Files | QDir::Hidden), QStringList());
-    }
-
     void fullDisk()
     {
         SmallDisk disk(dir->path() + u"/disk"_s, "2m");

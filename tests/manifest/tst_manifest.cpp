@@ -440,7 +440,8 @@ void tst_Manifest::packageSizes()
         QVERIFY(Access::Export(*Access::New(manifestPath)));
         QVERIFY(TestUtils::ReadFile(manifestPath).contains("package_size=\"5368709120\""));
     } else {
-        QVERIFY(TestUtils::WriteFile(manifestPath, Xml("", "package_name=\"BRACKET\" package_size=\"" + recorded + '"')));
+        QVERIFY(
+            TestUtils::WriteFile(manifestPath, Xml("", "package_name=\"BRACKET\" package_size=\"" + recorded + '"')));
     }
     // As after a restart.
     const auto package = Access::Open(folder);
@@ -496,10 +497,35 @@ void tst_Manifest::packageMaintenance()
     Access::Maintain(*package);
     QCOMPARE(package->GetManifestItem(Note)->GetCommentString(), QStringLiteral("other"));
 
-    // A removed file is written again although the manifest did not change.
+    // A removed file is written again although the manifest did not change, by a save or by maintenance.
     QVERIFY(QFile::remove(manifestPath));
     QVERIFY(Access::ExportManifest(*package));
     QCOMPARE(TestUtils::ReadFile(manifestPath), bytes);
+    QVERIFY(QFile::remove(manifestPath));
+    Access::Maintain(*package);
+    QCOMPARE(TestUtils::ReadFile(manifestPath), bytes);
+
+    // What the host set without saving gives way to the file; what it saved stays.
+    note = package->GetManifestItem(Note);
+    note->SetComment(QStringLiteral("unsaved"));
+    Access::Maintain(*package);
+    QCOMPARE(package->GetManifestItem(Note)->GetCommentString(), QStringLiteral("other"));
+    // Maintained over and over, the package agrees with one opened afresh, whatever the texts.
+    package->GetManifestItem(Note)->SetComment(QString::fromUtf8("a < b & \"c\"\r\n\tcaf\xC3\xA9 \xF0\x9F\x94\xA7"));
+    QVERIFY(Access::ExportManifest(*package));
+    Access::Maintain(*package);
+    Access::Maintain(*package);
+    auto fresh = Access::Open(folder);
+    Access::Maintain(*fresh);
+    const auto state = [](const cPackage &p) {
+        QStringList all{QString::number(p.GetPackageSize()), p.GetPackageName()};
+        for (cManifestItem *item : p.GetManifestItems(Unknown))
+            all << Kinds({item}) + Describe(item) + item->GetPreviewString() +
+                       item->GetModTime().toString(Qt::ISODateWithMs);
+        return all;
+    };
+    QCOMPARE(state(*package), state(*fresh));
+    QVERIFY(state(*fresh).join(QString()).contains(QString::fromUtf8("caf\xC3\xA9 \xF0\x9F\x94\xA7")));
 }
 
 QTEST_GUILESS_MAIN(tst_Manifest)

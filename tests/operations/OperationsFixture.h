@@ -6,7 +6,6 @@
 #include "cPackageManager.h"
 #include "registry/PackageUID.h"
 
-#include <QDirIterator>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -63,18 +62,6 @@ inline bool WriteImage(const QString &path, int width, int height)
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::darkBlue);
     return QDir().mkpath(QFileInfo(path).absolutePath()) && image.save(path, "JPEG");
-}
-
-// Every file below a folder with its bytes, to show that nothing was touched.
-inline QMap<QString, QByteArray> Snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(path, ReadFile(path));
-    }
-    return files;
 }
 
 inline QStringList FileNames(const QString &folder) // sorted

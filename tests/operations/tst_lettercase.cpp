@@ -27,6 +27,8 @@ void tst_LetterCase::programWhateverItsLetters_data()
     QTest::addColumn<QString>("manifestName"); // the spelling another tool left
     QTest::newRow("plain letters") << "Mill"
                                    << "PROG.NC" << QString() << "manifest.xml";
+    QTest::newRow("spaces and marks") << "Mill Shop"
+                                      << "Bracket 7, rev B!.nc" << QString() << "manifest.xml";
     QTest::newRow("sharp s") << "Maße"
                              << "Größe.nc" << QString() << "Manifest.xml";
     QTest::newRow("dotless i") << "Kılıç"
@@ -61,8 +63,8 @@ void tst_LetterCase::programWhateverItsLetters()
         uid = registry.CreatePackage(QFileInfo(programPath));
         QVERIFY(!uid.isEmpty());
         cPackage *package = registry.GetPackage(uid);
-        QVERIFY(package && WriteFile(space.Path("docs/notes.txt"), "check\n"));
-        QVERIFY(package->AddFileToPackage(QFileInfo(space.Path("docs/notes.txt")), "Ann", "by hand", {}));
+        QVERIFY(package && WriteFile(space.Path("docs/n ä^,!.txt"), "check\n"));
+        QVERIFY(package->AddFileToPackage(QFileInfo(space.Path("docs/n ä^,!.txt")), "Ann", "by hand", {}));
     }
     const QString folder = space.PackageFolder(uid);
     // Both programs are copied; one overview picture, a real one.
@@ -84,7 +86,7 @@ void tst_LetterCase::programWhateverItsLetters()
     const QStringList manifests =
         FileNames(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
     QCOMPARE(manifests, QStringList{manifestName});
-    QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand"));
+    QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand") && FileNames(folder).contains("n ä^,!.txt"));
 
     // A copy renames every file named after the program, whatever its letters.
     cPackage *copy = registry.CopyPackage(uid, QFileInfo(parts + "/COPY.NC"));

@@ -38,17 +38,6 @@ class tst_SpecialFiles : public QObject
                    QString(line.section(u' ', 1)).replace(u"@uid"_s, uid).split(u' ', Qt::SkipEmptyParts));
     }
 
-    // Every file under `folder` with its bytes: what must stay as it was.
-    static QStringList Snapshot(const QString &folder)
-    {
-        QStringList files;
-        const QFileInfoList entries = QDir(folder).entryInfoList(
-            QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-        for (const QFileInfo &entry : entries)
-            files << entry.fileName() + u' ' + QString::fromLatin1(TestUtils::ReadFile(entry.filePath()).toHex());
-        return files;
-    }
-
     static bool MakeFifo(const QString &path)
     {
         QFile::remove(path);
@@ -109,13 +98,13 @@ private Q_SLOTS:
         QVERIFY(QDir(package).removeRecursively());
         QVERIFY(TestUtils::WriteFile(outside + u"/PLATE_7.NC"_s, TestUtils::MillingProgram(u"PLATE_7"_s)));
         QVERIFY(QFile::link(outside, package));
-        const QStringList before = Snapshot(outside);
+        const auto before = TestUtils::Snapshot(outside);
         QCOMPARE(RunIn(u"list"_s), 0);
         QVERIFY(!out.contains(uid));
         QCOMPARE(RunIn(u"show @uid"_s), 1);
         QCOMPARE(RunIn(u"remove-file @uid SECRET.NC"_s), 1);
         QCOMPARE(RunIn(u"tools @uid"_s), 1);
-        QCOMPARE(Snapshot(outside), before);
+        QCOMPARE(TestUtils::Snapshot(outside), before);
     }
 
     // A file in a package that links out of it is neither read nor deleted through.
@@ -127,11 +116,11 @@ private Q_SLOTS:
                 QFile::link(outside + u"/SECRET.NC"_s, package + u"/notes.txt"_s));
         QVERIFY(QFile::remove(package + u"/PLATE_7.NC"_s) &&
                 QFile::link(outside + u"/SECRET.NC"_s, package + u"/PLATE_7.NC"_s));
-        const QStringList before = Snapshot(outside);
+        const auto before = TestUtils::Snapshot(outside);
 
         RunIn(u"remove-file @uid notes.txt"_s);
         RunIn(u"tools @uid"_s);
-        QCOMPARE(Snapshot(outside), before);
+        QCOMPARE(TestUtils::Snapshot(outside), before);
         QVERIFY(!TestUtils::ReadFile(package + u"/PLATE_7.tools.html"_s).contains("SECRET"));
     }
 
