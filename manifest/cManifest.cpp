@@ -803,7 +803,9 @@ quint64 cManifest::calculatePackageSize()
         if (!item->fileName.isEmpty())
             total += item->fileSize;
     }
-    packageSize = total;
+    // 0 marks a tutorial package, which no scan touches again: a package whose files all
+    // went (deleted behind its back) must not turn into one and stop following its program.
+    packageSize = qMax<quint64>(total, 1);
     sizeKnown = true;
     return packageSize;
 }
