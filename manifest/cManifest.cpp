@@ -3,6 +3,7 @@
 #include "manifest/ManifestFileFacts_p.h"
 #include "manifest/ManifestNames_p.h"
 #include "manifest/ManifestTexts_p.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
@@ -522,7 +523,13 @@ bool cManifest::ExportToManifestFile()
     const QByteArray bytes = SerializeManifest();
     // Writing through a link would change a file outside the package folder: the writer's
     // rename replaces the link by a file of its own.
-    if (!Platform::WriteFileAtomically(manifestFilePath, bytes)) {
+    // One that replaces a manifest reaches the disk first: it holds the operator's texts. A
+    // first one holds nothing that the next pass cannot make again (an empty file counts as
+    // none), and the pass flushes its new packages in one go.
+    const Platform::FileStamp old = Platform::StampOf(manifestFilePath);
+    const Platform::Durability durability =
+        old.IsValid() && old.size > 0 ? Platform::Durability::Sync : Platform::Durability::NoSync;
+    if (!Platform::WriteFileAtomically(manifestFilePath, bytes, durability)) {
         ForgetFileSync();
         qCWarning(lcManifest) << "cannot write" << manifestFilePath;
         return false;

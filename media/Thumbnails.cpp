@@ -176,7 +176,7 @@ void MakeVideoThumbnail(const QFileInfo &video, const QString &thumbnailPath)
         // Not when the video changed during the run: the new version deserves its own try.
         if (QFileInfo(markerPath).isSymLink())
             QFile::remove(markerPath);
-        if (!Platform::WriteFileAtomically(markerPath, StampText(stamp)))
+        if (!Platform::WriteFileAtomically(markerPath, StampText(stamp), Platform::Durability::NoSync))
             qCInfo(lcThumbnails) << "cannot remember the failed thumbnail of" << video.absoluteFilePath();
     }
 }

@@ -247,7 +247,8 @@ bool WriteToolsPage(const QString &name, const QFileInfo &toolsPage, const QFile
 {
     const QString path = toolsPage.absoluteFilePath();
     bool written = false;
-    if (!PageWriter::Write(path, ToolsPage(name, ncProgram.fileName(), facts), &written))
+    // Made from the program again whenever it is missing, empty or older.
+    if (!PageWriter::Write(path, ToolsPage(name, ncProgram.fileName(), facts), &written, true))
         return false;
     KeepNewerThanProgram(path, ncProgram, written);
     return true;
@@ -308,14 +309,15 @@ bool MetadataGenerator::CreateBlankStatsFile(const QString &packageName, const Q
         return true;
     RunStatistics stats;
     stats.since = QDateTime::currentDateTimeUtc();
-    return PageWriter::Write(statsPage.absoluteFilePath(), StatsPage(packageName, stats));
+    // Blank pages are made again when missing or empty.
+    return PageWriter::Write(statsPage.absoluteFilePath(), StatsPage(packageName, stats), nullptr, true);
 }
 
 bool MetadataGenerator::CreateBlankHistoryFile(const QString &packageName, const QFileInfo &historyPage)
 {
     if (!IsMissingOrEmpty(historyPage))
         return true;
-    return PageWriter::Write(historyPage.absoluteFilePath(), BlankHistoryPage(packageName));
+    return PageWriter::Write(historyPage.absoluteFilePath(), BlankHistoryPage(packageName), nullptr, true);
 }
 
 bool MetadataGenerator::UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage,
@@ -337,8 +339,11 @@ bool MetadataGenerator::UpdateProgramFacts(const QFileInfo &statsPage, const Pro
     if (!LoadStats(statsPage, &stats))
         return false;
     stats.programFacts = ProgramFactsSection(facts);
+    // A page that has counted no run yet holds nothing that cannot be made again.
+    const bool recordsRuns = stats.runs != 0 || stats.lastRun.isValid();
     return PageWriter::Write(statsPage.absoluteFilePath(),
-                             StatsPage(PageWriter::NameFromPage(statsPage.fileName(), statsSuffix), stats));
+                             StatsPage(PageWriter::NameFromPage(statsPage.fileName(), statsSuffix), stats), nullptr,
+                             !recordsRuns);
 }
 
 bool MetadataGenerator::UpdateStatsFile(const QFileInfo &statsPage, int count)

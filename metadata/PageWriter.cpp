@@ -108,7 +108,7 @@ bool Read(const QString &path, qint64 maxSize, QByteArray *bytes)
     return bytes->size() <= maxSize;
 }
 
-bool Write(const QString &path, const QByteArray &bytes, bool *written)
+bool Write(const QString &path, const QByteArray &bytes, bool *written, bool rebuildable)
 {
     if (written)
         *written = false;
@@ -116,8 +116,10 @@ bool Write(const QString &path, const QByteArray &bytes, bool *written)
         qCWarning(lcMetadata) << "not writing through a symbolic link:" << path;
         return false;
     }
-    // Pages hold what was recorded (runs, history rows): forced to disk like the manifest.
-    if (!Platform::WriteFileAtomically(path, bytes, Platform::Durability::Sync, written)) {
+    // Pages that hold what was recorded (runs, history rows) are forced to disk like the
+    // manifest.
+    const Platform::Durability durability = rebuildable ? Platform::Durability::NoSync : Platform::Durability::Sync;
+    if (!Platform::WriteFileAtomically(path, bytes, durability, written)) {
         qCWarning(lcMetadata) << "cannot write" << path;
         return false;
     }

@@ -28,7 +28,10 @@ QString NameFromPage(const QString &fileName, const QString &suffix);
 [[nodiscard]] bool Read(const QString &path, qint64 maxSize, QByteArray *bytes);
 
 // Writes the page atomically. Bytes equal to the file's are not written again (`written`
-// tells which happened). A symbolic link is never written through.
-[[nodiscard]] bool Write(const QString &path, const QByteArray &bytes, bool *written = nullptr);
+// tells which happened). A symbolic link is never written through. A page that records
+// something reaches the disk before it replaces the old one; a `rebuildable` page (one that
+// the next pass makes again when it is missing or empty) is not forced to disk.
+[[nodiscard]] bool Write(const QString &path, const QByteArray &bytes, bool *written = nullptr,
+                         bool rebuildable = false);
 
 } // namespace PageWriter

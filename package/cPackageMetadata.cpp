@@ -5,11 +5,11 @@
 #include "MetadataGenerator.h"
 #include "ProgramPreview.h"
 #include "media/Thumbnails.h"
+#include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 
 #include <QLoggingCategory>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -104,10 +104,10 @@ QByteArray DrawnOverview(const ProgramReading &reading)
     return reading.read ? ProgramPreview::OverviewGif(reading.facts) : QByteArray();
 }
 
+// The overview is drawn again whenever it is missing or empty: not forced to disk.
 bool WriteAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return Platform::WriteFileAtomically(path, bytes, Platform::Durability::NoSync);
 }
 
 } // namespace

@@ -37,7 +37,20 @@ void FindProgramsIn(const QDir &folder, const QString &programName, const QStrin
     const QString upperName = programName.toUpper();
     const QString ncName = upperName + QLatin1String(".NC");
     const QString convName = upperName + QLatin1String(".CNV");
-    const QStringList names = Platform::FilesIn(folderPath);
+    // The package's own folder changes under our hands; a parts folder is listed once per
+    // start-up or pass (see FolderIndexScope), since thousands of packages may share it.
+    QStringList names;
+    if (ownFolder) {
+        names = Platform::FilesIn(folderPath);
+    } else {
+        const Platform::FolderListing listing = Platform::ListingInScope(QDir::cleanPath(folderPath));
+        for (const auto &entry : listing.MatchingAny({upperName, ncName, convName})) {
+            // As FilesIn: plain files and links, no hidden names.
+            if ((entry.kind == Platform::FolderListing::File || entry.kind == Platform::FolderListing::Link) &&
+                !entry.name.startsWith(QLatin1Char('.')))
+                names.append(entry.name);
+        }
+    }
     bool ncFound = !nc;
     bool convFound = !conv;
     for (const QString &name : names) {

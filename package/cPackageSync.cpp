@@ -107,7 +107,10 @@ bool cPackage::AddPartProgramsToPackageFolder(const QFileInfo &file)
     // old copy is set aside rather than deleted until the new one is in place: a failure
     // at any step leaves the package with a whole program.
     const QString staged = Platform::OwnTemporaryPathFor(destination);
-    if (!Platform::CopyFileKeepTime(source.absoluteFilePath(), staged)) {
+    // A copy that replaces an older one reaches the disk first; a first copy can be made
+    // again from the parts folder, and the pass flushes its new packages in one go.
+    const bool firstCopy = oldPath.isEmpty() || Platform::FactsOf(oldPath).size == 0;
+    if (!Platform::CopyFileKeepTime(source.absoluteFilePath(), staged, !firstCopy)) {
         qCWarning(lcPackageSync) << "cannot copy" << source.absoluteFilePath() << "into" << packageDirPath;
         return false;
     }

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <dirent.h>
@@ -14,6 +16,8 @@
 namespace Platform {
 
 namespace {
+
+thread_local FolderIndexScope *currentFolderIndex = nullptr;
 
 QString Folded(const QString &name)
 {
@@ -109,6 +113,43 @@ QList<FolderListing::Entry> FolderListing::Matching(const QString &name) const
     for (const int index : *it)
         found.append(entries.at(index));
     return found;
+}
+
+QList<FolderListing::Entry> FolderListing::MatchingAny(const QStringList &names) const
+{
+    QList<int> indices;
+    for (const QString &name : names) {
+        const auto it = byFoldedName.constFind(Folded(name));
+        if (it != byFoldedName.cend())
+            indices += *it;
+    }
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    QList<Entry> found;
+    for (const int index : std::as_const(indices))
+        found.append(entries.at(index));
+    return found;
+}
+
+FolderIndexScope::FolderIndexScope() : outer(currentFolderIndex)
+{
+    currentFolderIndex = this;
+}
+
+FolderIndexScope::~FolderIndexScope()
+{
+    currentFolderIndex = outer;
+}
+
+FolderListing ListingInScope(const QString &folder)
+{
+    FolderIndexScope *scope = currentFolderIndex;
+    if (!scope)
+        return FolderListing::Read(folder);
+    auto it = scope->listings.find(folder);
+    if (it == scope->listings.end())
+        it = scope->listings.insert(folder, FolderListing::Read(folder));
+    return *it;
 }
 
 } // namespace Platform

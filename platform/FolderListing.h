@@ -29,6 +29,8 @@ public:
     const QList<Entry> &Entries() const { return entries; }
     // The entries whose names match `name` without regard to case (upper-cased forms equal).
     QList<Entry> Matching(const QString &name) const;
+    // The entries matching any of `names` that way, in listing order.
+    QList<Entry> MatchingAny(const QStringList &names) const;
     bool Contains(const QString &name) const { return !Matching(name).isEmpty(); }
 
 private:
@@ -36,5 +38,28 @@ private:
     QList<Entry> entries;
     QHash<QString, QList<int>> byFoldedName;
 };
+
+// While one lives on a thread, ListingInScope on that thread lists each folder once and
+// answers from that listing after: for a start-up or a pass over many packages that share a
+// few parts folders, whose cost per package must not grow with the folder. Only for folders
+// the holder does not write to itself; without a scope every call lists again, so lookups
+// outside a start-up or pass see every change.
+class FolderIndexScope
+{
+public:
+    FolderIndexScope();
+    ~FolderIndexScope();
+    FolderIndexScope(const FolderIndexScope &) = delete;
+    FolderIndexScope &operator=(const FolderIndexScope &) = delete;
+
+private:
+    friend FolderListing ListingInScope(const QString &folder);
+    FolderIndexScope *outer;
+    QHash<QString, FolderListing> listings;
+};
+
+// The listing of `folder` (an absolute, clean path) as the scope on this thread holds it, or
+// read now when there is none.
+FolderListing ListingInScope(const QString &folder);
 
 } // namespace Platform

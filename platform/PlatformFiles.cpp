@@ -208,7 +208,7 @@ bool IsPlainFileName(const QString &name)
     return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
-bool CopyFileKeepTime(const QString &source, const QString &destination)
+bool CopyFileKeepTime(const QString &source, const QString &destination, bool sync)
 {
     const QFileInfo destinationInfo(destination);
     if (destinationInfo.exists() || destinationInfo.isSymLink())
@@ -240,7 +240,20 @@ bool CopyFileKeepTime(const QString &source, const QString &destination)
     if (!temporary.SetModified(sourceInfo.lastModified().toMSecsSinceEpoch()))
         return false;
     // Never over an existing destination, even one that appeared during the copy.
-    return temporary.Commit(Durability::Sync, false);
+    return temporary.Commit(sync ? Durability::Sync : Durability::NoSync, false);
+}
+
+void FlushFileSystemOf(const QString &path)
+{
+#ifdef Q_OS_LINUX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)::syncfs(fd);
+    ::close(fd);
+#else
+    Q_UNUSED(path)
+#endif
 }
 
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *written)

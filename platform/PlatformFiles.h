@@ -68,8 +68,13 @@ bool IsPlainFileName(const QString &name);
 // Copies `source` to `destination` under a temporary name in the destination folder,
 // forces it to disk and renames it into place; never overwrites (false when the
 // destination exists); the copy gets the source's last-modified time. On failure nothing
-// is left behind.
-[[nodiscard]] bool CopyFileKeepTime(const QString &source, const QString &destination);
+// is left behind. Without `sync` the copy is not forced to disk (for a copy that replaces
+// nothing and can be made again; see FlushFileSystemOf).
+[[nodiscard]] bool CopyFileKeepTime(const QString &source, const QString &destination, bool sync = true);
+
+// Forces everything written to the file system that holds `path` to disk, in one go: the
+// batch flush of files written without their own (a pass's new packages).
+void FlushFileSystemOf(const QString &path);
 
 // Writes the bytes atomically and durably; skips the write when the file already holds
 // them. On failure the old file is whole and the result is false. `written` (optional)

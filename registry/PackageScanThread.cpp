@@ -19,6 +19,10 @@ Q_LOGGING_CATEGORY(lcScan, "packagemanager.registry.scan", QtWarningMsg)
 
 namespace {
 
+// New packages are written without a flush per file (everything in them can be made again
+// from the parts folder) and flushed together: after this many, and at the end of the pass.
+constexpr int NewPackagesPerFlush = 1000;
+
 // A package folder name longer than this cannot be made on the file systems we serve.
 constexpr int MaxFolderNameBytes = 255;
 // A folder with nothing of value in it, and a temporary file, are removed only once they are
@@ -123,22 +127,33 @@ void PackageScanThread::run()
     if (map) {
         // Each parts folder is resolved once in a pass, however many packages name it.
         const Platform::ResolveCacheScope resolveEachFolderOnce;
+        // ... and listed once, however many files share it.
+        const Platform::FolderIndexScope listEachFolderOnce;
         PartsFolderIndex index;
         // Only packages filed before the pass began are judged at its end: one that the host
         // filed meanwhile (a move whose program it renames next) has not had its chance.
         const QMap<QString, cPackage *> before = map->Snapshot();
         const QList<QFileInfo> programs = CollectProgramFiles(folders, &report);
+        int unflushed = 0;
         for (const QFileInfo &program : programs) {
             if (isInterruptionRequested())
                 break;
             const tPackageUID packageUID = PackageUID::ForProgramFile(program);
             cPackage *package = map->GetPackage(packageUID);
-            if (!package)
+            if (!package) {
                 package = CreatePackage(packageUID, program, map);
+                unflushed += package ? 1 : 0;
+            }
             if (package)
                 MaintainPackage(packageUID, package, program, map);
             numPackages = uint(map->Count());
+            if (unflushed >= NewPackagesPerFlush) {
+                Platform::FlushFileSystemOf(packageRoot.absolutePath());
+                unflushed = 0;
+            }
         }
+        if (unflushed > 0)
+            Platform::FlushFileSystemOf(packageRoot.absolutePath());
         if (!isInterruptionRequested()) {
             TidyPackagesRoot(map, before, index, &report);
             RemoveStaleVideoWork();
@@ -169,7 +184,7 @@ QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folde
         if (listed.contains(path))
             continue;
         listed.insert(path);
-        const Platform::FolderListing listing = Platform::FolderListing::Read(path);
+        const Platform::FolderListing listing = Platform::ListingInScope(path);
         if (!listing.IsReadable()) {
             if (dir.exists())
                 NoteOnce(path, QStringLiteral("cannot read the parts folder"));

@@ -19,7 +19,7 @@ const Platform::FolderListing &PartsFolderIndex::ListingOf(const QString &folder
 {
     auto it = listings.find(folder);
     if (it == listings.end())
-        it = listings.insert(folder, Platform::FolderListing::Read(folder));
+        it = listings.insert(folder, Platform::ListingInScope(folder));
     return *it;
 }
 

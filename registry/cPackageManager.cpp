@@ -1,6 +1,7 @@
 #include "cPackageManager.h"
 
 #include "package/PackageLock.h"
+#include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 #include "programs/PartPrograms.h"
@@ -60,6 +61,8 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     // Packages name a few parts folders between them: each is resolved once. The folders
     // are visited as they are listed, without a list of them all held at once.
     const Platform::ResolveCacheScope resolveEachFolderOnce;
+    // Thousands of packages may share one parts folder: it is listed once, not per package.
+    const Platform::FolderIndexScope listEachFolderOnce;
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
@@ -149,6 +152,7 @@ QList<cPackage *> cPackageManager::GetListOfPackages(const QString &partsFolder,
     QList<cPackage *> result;
     // A package without a known program asks for its decoded parts folder: once per folder.
     const Platform::ResolveCacheScope resolveEachFolderOnce;
+    const Platform::FolderIndexScope listEachFolderOnce;
     const QList<cPackage *> packages = sharedMap->GetPackages();
     for (cPackage *package : packages) {
         // A query: this process's threads only, never waiting on another process.
