@@ -87,6 +87,10 @@ PackageScanThread::~PackageScanThread()
 {
     requestInterruption();
     wait();
+    // Taking the mutex once more orders the worker's last writes before the members go, for
+    // ThreadSanitizer too, which does not see inside QThread::wait.
+    QMutexLocker locker(&mutex);
+    lastReport = tPackageScanReport();
 }
 
 bool PackageScanThread::StartScan(const QStringList &partsFolders, cSharedPackageMap *map)
