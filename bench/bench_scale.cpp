@@ -2,7 +2,12 @@
 // after edits, memory per registered package, each against the floor of listing and
 // stat-ing every file once in the same run; and image thumbnails beside vipsthumbnail.
 //
-// Usage: bench_scale [--no-thumbnails] [N ...]        (default N: 1000 10000)
+// Each N runs in three layouts of the same programs: one parts folder, N/1000 folders and
+// N/25 folders (a shop's flat folder, cells, small jobs): the cost per package must not
+// depend on how many files share its folder. The first scan is set beside `cp -r` of the
+// packages tree it wrote.
+//
+// Usage: bench_scale [--no-thumbnails] [N ...]        (default N: 10000; 100000 takes long)
 // The workspaces go to $BENCH_SCALE_DIR (default: the system's temporary folder).
 // Start-up alone (for a profiler): bench_scale --child-start-up <packages root> <empty folder>
 
@@ -203,7 +208,26 @@ int ChildStartUp(const QString &root, const QString &emptyRoot)
     return 0;
 }
 
-int Run(int count, const QString &parent)
+// `cp -r` of the packages tree, best of two; -1 when it failed.
+Timing CopyTree(const QString &root, const QString &parent)
+{
+    Timing best;
+    for (int i = 0; i < 2; ++i) {
+        const QString copy = parent + QStringLiteral("/copy-%1").arg(i);
+        QProcess cp;
+        Stopwatch watch;
+        cp.start(QStringLiteral("cp"), {QStringLiteral("-r"), root, copy});
+        if (!cp.waitForFinished(-1) || cp.exitCode() != 0)
+            return {};
+        Timing elapsed = watch.Elapsed();
+        elapsed.cpu = -1; // the child's processor time is not ours
+        best = Better(best, elapsed);
+        QDir(copy).removeRecursively();
+    }
+    return best;
+}
+
+int Run(int count, int folderCount, const QString &parent)
 {
     QTemporaryDir dir(parent + QStringLiteral("/bench_scale-XXXXXX"));
     if (!dir.isValid())
@@ -214,7 +238,6 @@ int Run(int count, const QString &parent)
     const QString emptyRoot = dir.path() + QStringLiteral("/empty");
     QDir().mkpath(root);
     QDir().mkpath(emptyRoot);
-    const int folderCount = qMax(1, count / 250);
     QElapsedTimer timer;
     timer.start();
     const QStringList folders =
@@ -233,6 +256,10 @@ int Run(int count, const QString &parent)
         // The floor over the folders as the first pass left them, for the first pass's ratio.
         floor = Floor(folders, root, &floorFiles);
         Row("first scan (every package made)", first, count, floor, &written);
+        const Timing copy = CopyTree(root, dir.path());
+        if (copy.wall > 0)
+            std::printf("  %-38s %10.1f us/package; first scan = %.2f x cp -r\n", "cp -r of the packages tree",
+                        double(copy.wall) / 1000.0 / count, double(first.wall) / double(copy.wall));
 
         const int images = ScanWorkspace::AddImages(root, 10);
         const int others = ScaleWorkspace::AddNotesAndPdfs(root, 7, 13);
@@ -367,14 +394,16 @@ int main(int argc, char **argv)
             counts << qMax(1, arguments.at(i).toInt());
     }
     if (counts.isEmpty())
-        counts = {1000, 10000};
+        counts = {10000};
     QString parent = qEnvironmentVariable("BENCH_SCALE_DIR");
     if (parent.isEmpty())
         parent = QDir::tempPath();
 
     for (int count : std::as_const(counts)) {
-        if (Run(count, parent) != 0)
-            return 1;
+        for (const int folders : {1, qMax(1, count / 1000), qMax(1, count / 25)}) {
+            if (Run(count, folders, parent) != 0)
+                return 1;
+        }
     }
     if (thumbnails)
         Thumbnails(parent);

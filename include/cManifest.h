@@ -58,6 +58,8 @@ private:
     // changed since; false when it must not be replaced (it could not be opened).
     bool SetAsideUnreadableFile(const QString &manifestFilePath);
     void OrganizeManifestOrder();
+    // Whether an entry carries an author or a comment that someone gave it.
+    bool HoldsPeoplesTexts() const;
 
     // Frees entries that no manifest sharing this one's entries still lists.
     void ReclaimDropped(const QList<cManifestItem *> &dropped);
@@ -96,6 +98,11 @@ private:
     QString manifestFileName; // "manifest.xml"; empty when the manifest has no file
     QString folderPath;       // its folder, shared with every entry
     QList<cManifestItem *> entries;
+    // The file this manifest last wrote without forcing it to disk (identity, size, time):
+    // replacing it replaces nothing that was ever sure to be on disk.
+    quint64 unflushedIdentity = 0;
+    qint64 unflushedSize = -1;
+    qint64 unflushedModified = 0;
 
     // The file's stamp and the state's fingerprint at the last read or write; fileHoldsState:
     // the file holds SerializeManifest() of that state; readingGivesState: reading the file

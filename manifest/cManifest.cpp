@@ -524,11 +524,16 @@ bool cManifest::ExportToManifestFile()
     // Writing through a link would change a file outside the package folder: the writer's
     // rename replaces the link by a file of its own.
     // One that replaces a manifest reaches the disk first: it holds the operator's texts. A
-    // first one holds nothing that the next pass cannot make again (an empty file counts as
-    // none), and the pass flushes its new packages in one go.
+    // first one (an empty file counts as none), or one that replaces our own unflushed first
+    // one while nobody has given an entry a text, holds nothing that the next pass cannot
+    // make again; the pass flushes its new packages in one go.
     const Platform::FileStamp old = Platform::StampOf(manifestFilePath);
-    const Platform::Durability durability =
-        old.IsValid() && old.size > 0 ? Platform::Durability::Sync : Platform::Durability::NoSync;
+    const bool replacesOwnUnflushed = old.IsValid() && old.identity == unflushedIdentity && old.size == unflushedSize &&
+                                      old.modified == unflushedModified && !HoldsPeoplesTexts();
+    const Platform::Durability durability = old.IsValid() && old.size > 0 && !replacesOwnUnflushed
+                                                ? Platform::Durability::Sync
+                                                : Platform::Durability::NoSync;
+    unflushedSize = -1;
     if (!Platform::WriteFileAtomically(manifestFilePath, bytes, durability)) {
         ForgetFileSync();
         qCWarning(lcManifest) << "cannot write" << manifestFilePath;
@@ -537,7 +542,26 @@ bool cManifest::ExportToManifestFile()
     const Platform::FileStamp stamp = Platform::StampOf(manifestFilePath);
     RememberFileSync(stamp.size, stamp.modified, stamp.changed, stamp.identity, true, StateReadsBackAsIs());
     syncedFingerprint = fingerprint;
+    if (durability == Platform::Durability::NoSync) {
+        unflushedIdentity = stamp.identity;
+        unflushedSize = stamp.size;
+        unflushedModified = stamp.modified;
+    }
     return true;
+}
+
+bool cManifest::HoldsPeoplesTexts() const
+{
+    for (const cManifestItem *item : entries) {
+        if (!item->author.isEmpty() && item->author != ManifestTexts::Author(item->kind))
+            return true;
+        const bool automaticComment =
+            item->comment == ManifestTexts::FixedComment(item->kind) ||
+            (ManifestTexts::IsProgram(item->kind) && item->comment.startsWith(ManifestTexts::ProgramCreatedPrefix()));
+        if (!item->comment.isEmpty() && !automaticComment)
+            return true;
+    }
+    return false;
 }
 
 QByteArray cManifest::SerializeManifest() const

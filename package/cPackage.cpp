@@ -3,6 +3,7 @@
 #include "MetadataGenerator.h"
 #include "package/PackageLock.h"
 #include "package/cPackagePrograms_p.h"
+#include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 
 #include <QMutex>
@@ -45,7 +46,8 @@ void cPackage::SetPartProgramPaths(const QFileInfo &partProgram)
     // companion is found whatever the case of its name ("plate.nc" beside "plate.cnv").
     const QString folder = partProgram.absolutePath();
     const auto companion = [&folder](const QString &name) {
-        const QString existing = Platform::FindEntryNoCase(folder, name);
+        // The parts folder: its index of the start-up or pass, not a listing per package.
+        const QString existing = Platform::FindEntryInScope(folder, name);
         return PackagePrograms::JoinPath(folder, existing.isEmpty() ? name : existing);
     };
     const QString baseName = partProgram.completeBaseName();

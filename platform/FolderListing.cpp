@@ -141,6 +141,16 @@ FolderIndexScope::~FolderIndexScope()
     currentFolderIndex = outer;
 }
 
+QString FindEntryInScope(const QString &folder, const QString &name)
+{
+    if (name.isEmpty())
+        return QString();
+    if (QFileInfo::exists(folder + QLatin1Char('/') + name))
+        return name;
+    const QList<FolderListing::Entry> matches = ListingInScope(QDir::cleanPath(folder)).Matching(name);
+    return matches.isEmpty() ? QString() : matches.first().name;
+}
+
 FolderListing ListingInScope(const QString &folder)
 {
     FolderIndexScope *scope = currentFolderIndex;

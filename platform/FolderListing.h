@@ -61,5 +61,8 @@ private:
 // The listing of `folder` (an absolute, clean path) as the scope on this thread holds it, or
 // read now when there is none.
 FolderListing ListingInScope(const QString &folder);
+// As FindEntryNoCase: the name itself when it exists, else the first entry in the folder's
+// listing (ListingInScope) that matches it without regard to case; empty when none does.
+QString FindEntryInScope(const QString &folder, const QString &name);
 
 } // namespace Platform

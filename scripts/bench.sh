@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release and runs the scale driver for 1,000 and 10,000 packages;
-# `--large` (or BENCH_LARGE=1) adds 100,000. Sizes given as arguments replace the default
+# Builds the benchmarks in Release and runs the scale driver for 10,000 packages in three
+# layouts (one folder, 10 and 400 folders); `--large` (or BENCH_LARGE=1) adds 100,000 (hours
+# on a small machine). Sizes given as arguments replace the default
 # ones; other arguments go to bench_scale (--no-thumbnails). Workspaces go to
 # $BENCH_SCALE_DIR (default: the system's temporary folder; 100,000 packages take ~2 GB).
 set -euo pipefail
@@ -22,7 +23,7 @@ for argument in "$@"; do
     esac
 done
 if [ ${#sizes[@]} -eq 0 ]; then
-    sizes=(1000 10000)
+    sizes=(10000)
     if [ -n "$large" ]; then
         sizes+=(100000)
     fi
