@@ -19,7 +19,9 @@ bool cPackage::UpdateThumbsIn(const QString &packageDirPath)
     // through one to a file outside its folder.
     const QStringList names = Platform::PlainFilesIn(packageDirPath);
     const QSet<QString> listed(names.cbegin(), names.cend());
-    const auto pathOf = [&packageDirPath](const QString &name) -> QString { return packageDirPath + QLatin1Char('/') + name; };
+    const auto pathOf = [&packageDirPath](const QString &name) -> QString {
+        return packageDirPath + QLatin1Char('/') + name;
+    };
 
     // Equal times keep a thumbnail; only a strictly older one is remade.
     const auto refresh = [&](const QString &name, const QString &thumbnailName,

@@ -94,7 +94,7 @@ QString cPackageManager::CreatePackage(const QFileInfo &programFile)
         packageRoot.mkdir(folderName);
     const QString folder = packageRoot.absoluteFilePath(folderName);
     if (!Platform::IsRealFolder(folder))
-        return QString(); // missing, or a link through which every write would leave the root // a package without a folder would be dropped by the next scan
+        return QString(); // missing, or a link through which every write would leave the root
 
     auto *package = new cPackage(QFileInfo(folder), programFile);
     bool filed = false;

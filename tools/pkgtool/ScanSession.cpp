@@ -150,15 +150,15 @@ void ScanSession::ScanFinished()
     total = int(registry.GetPackageMap(QString(), true).size());
     const tPackageScanReport report = registry.GetLastScanReport();
     if (options.json) {
-        const QJsonObject summary{{QStringLiteral("folders"), QJsonArray::fromStringList(folders)},
-                                  {QStringLiteral("added"), QJsonArray::fromStringList(added)},
-                                  {QStringLiteral("dropped"), QJsonArray::fromStringList(dropped)},
-                                  {QStringLiteral("kept_unreachable"), int(report.keptUnreachable)},
-                                  {QStringLiteral("unreachable_folders"),
-                                   QJsonArray::fromStringList(report.unreachableFolders)},
-                                  {QStringLiteral("skipped"), QJsonArray::fromStringList(report.skippedFiles)},
-                                  {QStringLiteral("total"), total},
-                                  {QStringLiteral("seconds"), seconds}};
+        const QJsonObject summary{
+            {QStringLiteral("folders"), QJsonArray::fromStringList(folders)},
+            {QStringLiteral("added"), QJsonArray::fromStringList(added)},
+            {QStringLiteral("dropped"), QJsonArray::fromStringList(dropped)},
+            {QStringLiteral("kept_unreachable"), int(report.keptUnreachable)},
+            {QStringLiteral("unreachable_folders"), QJsonArray::fromStringList(report.unreachableFolders)},
+            {QStringLiteral("skipped"), QJsonArray::fromStringList(report.skippedFiles)},
+            {QStringLiteral("total"), total},
+            {QStringLiteral("seconds"), seconds}};
         Console::OutLines(PackageViews::JsonText(summary, options.watch));
     } else {
         for (const QString &skipped : report.skippedFiles)

@@ -14,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-class tst_SpecialFiles : public QObject
+class tst_OddFiles : public QObject
 {
     Q_OBJECT
 
@@ -161,5 +161,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_SpecialFiles)
-#include "tst_specialfiles.moc"
+QTEST_GUILESS_MAIN(tst_OddFiles)
+#include "tst_oddfiles.moc"
