@@ -376,6 +376,17 @@ bool MetadataGenerator::UpdateToolInfo(const QFileInfo &toolsPage, const QFileIn
            WriteToolsPage(PageWriter::NameFromPage(toolsPage.fileName(), toolsSuffix), toolsPage, ncProgram, facts);
 }
 
+bool MetadataGenerator::CanRecordHistory(const QFileInfo &historyPage) const
+{
+    if (IsMissingOrEmpty(historyPage))
+        return true;
+    QByteArray page;
+    if (!PageWriter::Read(historyPage.absoluteFilePath(), maxHistoryPageSize, &page))
+        return false;
+    const qsizetype table = page.indexOf(historyTable);
+    return table >= 0 && page.lastIndexOf(historyEnd) >= table;
+}
+
 bool MetadataGenerator::UpdateHistoryFile(const QFileInfo &historyPage, eHistoricalEvent event, const QString &text)
 {
     const QString path = historyPage.absoluteFilePath();

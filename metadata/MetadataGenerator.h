@@ -45,6 +45,10 @@ public:
     bool UpdateStatsFile(const QFileInfo &statsPage, int count);
     bool UpdateToolInfo(const QFileInfo &toolsPage, const QFileInfo &ncProgram);
     bool UpdateHistoryFile(const QFileInfo &historyPage, eHistoricalEvent event, const QString &text);
+    // Whether UpdateHistoryFile may add a row to this page: it is missing, empty or a
+    // readable history page of this generator. When it may and the update fails, the write
+    // failed.
+    bool CanRecordHistory(const QFileInfo &historyPage) const;
 
     bool UpdateToolsFile(const QString &packageName, const QFileInfo &toolsPage, const QFileInfo &ncProgram,
                          const ProgramFacts &facts);

@@ -120,30 +120,45 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
     // The lock file, held, moved with the folder.
     lock->SetFolder(newFolder);
 
+    const QString oldUID = packageUID;
     const QString oldName = packageName;
-    const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
+    const QString oldNCProgramPath = partNCProgramPath;
+    const QString oldCONVProgramPath = partCONVProgramPath;
     QList<QPair<QString, QString>> renamedFiles;
-    bool complete = true;
-    for (const QString &file : files) {
-        const QString renamed = RenamedFixedFile(file, oldName, newName);
-        if (renamed.isEmpty() || Platform::SameNameNoCase(renamed, file))
-            continue;
-        if (QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed)) {
-            renamedFiles.append({file, renamed});
-            continue;
-        }
-        qCWarning(lcPackageCopyMove) << "could not rename" << file << "to" << renamed;
-        complete = false;
-        break;
-    }
-    if (!complete) {
-        // Half a move would leave the program under its old name, which the next scan takes
-        // for no program at all: everything goes back where it was.
+    // Versions of the pages the move rewrites, kept aside until the move is whole.
+    QList<QPair<QString, QString>> keptVersions;
+    const auto undo = [&]() {
+        for (const auto &kept : std::as_const(keptVersions))
+            (void)Platform::PutVersionBack(kept.second, kept.first);
         for (auto it = renamedFiles.crbegin(); it != renamedFiles.crend(); ++it)
             QFile::rename(newFolder + QLatin1Char('/') + it->second, newFolder + QLatin1Char('/') + it->first);
         QDir().rename(newFolder, oldFolder);
         lock->SetFolder(oldFolder);
+        packageUID = oldUID;
+        packageDirPath = oldFolder;
+        packageName = oldName;
+        partNCProgramPath = oldNCProgramPath;
+        partCONVProgramPath = oldCONVProgramPath;
+        if (manifest) {
+            // The old "manifest.xml" is whole on the disk: it is the state to go back to.
+            manifest->RelabelManifest(oldName, GetManifestFile());
+            (void)manifest->ImportFromManifestFile(oldName);
+        }
         return this;
+    };
+
+    const QStringList files = QDir(newFolder).entryList(QDir::Files, QDir::Unsorted);
+    for (const QString &file : files) {
+        const QString renamed = RenamedFixedFile(file, oldName, newName);
+        if (renamed.isEmpty() || Platform::SameNameNoCase(renamed, file))
+            continue;
+        if (!QFile::rename(newFolder + QLatin1Char('/') + file, newFolder + QLatin1Char('/') + renamed)) {
+            // Half a move would leave the program under its old name, which the next scan
+            // takes for no program at all: everything goes back where it was.
+            qCWarning(lcPackageCopyMove) << "could not rename" << file << "to" << renamed;
+            return undo();
+        }
+        renamedFiles.append({file, renamed});
     }
 
     packageUID = newPackageUID;
@@ -156,19 +171,42 @@ cPackage *cPackage::MovePackage(const QString &newPackageUID)
     const QDir partsFolder = GetPartDirFromPackageUID(newPackageUID);
     if (partsFolder != QDir(QString()))
         FindPartProgramsIn(partsFolder);
+    if (!manifest)
+        return this;
+    manifest->RelabelManifest(newName, GetManifestFile());
+    // The entries take the renamed files' names.
+    manifest->MatchManifestToFiles(QDir(newFolder));
+    manifest->VerifyMinimalManifestExists();
 
-    if (manifest) {
-        manifest->RelabelManifest(newName, GetManifestFile());
-        if (manifest->MatchManifestToFiles(QDir(newFolder))) {
-            manifest->VerifyMinimalManifestExists();
-            manifest->ExportToManifestFile();
-        }
-        const cManifestItem *stats = manifest->GetManifestItem(Stats);
-        if (metadataGenerator && stats)
-            metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0);
+    // The move is whole once its history row and its manifest are written. A full disk may
+    // refuse either: then the package goes back, pages and all, and the caller learns it.
+    const cManifestItem *history = manifest->GetManifestItem(History);
+    const cManifestItem *stats = manifest->GetManifestItem(Stats);
+    for (const cManifestItem *page : {history, stats}) {
+        const QString path = page ? page->GetFileInfo().absoluteFilePath() : QString();
+        const QString aside = path.isEmpty() ? QString() : Platform::KeepVersionAside(path);
+        if (!aside.isEmpty())
+            keptVersions.append({path, aside});
     }
+    bool recorded = true;
+    if (metadataGenerator && history) {
+        const bool mayRecord = metadataGenerator->CanRecordHistory(history->GetFileInfo());
+        recorded = UpdateHistoryFile(ProgramOrigin, QStringLiteral("Previous Program Name = ") + oldName, QString()) ||
+                   !mayRecord;
+    }
+    // The statistics start afresh; a page that cannot be written keeps its old counts.
+    if (recorded && metadataGenerator && stats)
+        (void)metadataGenerator->UpdateStatsFile(stats->GetFileInfo(), 0);
+    if (recorded)
+        manifest->MatchManifestToFiles(QDir(newFolder)); // the pages' new times
+    if (!recorded || !manifest->ExportToManifestFile()) {
+        qCWarning(lcPackageCopyMove) << "could not write the moved package" << newPackageUID << "; it stays at"
+                                     << oldUID;
+        return undo();
+    }
+    for (const auto &kept : std::as_const(keptVersions))
+        (void)QFile::remove(kept.second);
     UpdateToolInfo();
-    UpdateHistoryFile(ProgramOrigin, QStringLiteral("Previous Program Name = ") + oldName, QString());
     return this;
 }
 

@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <filesystem>
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>
@@ -264,6 +265,34 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, bool *wri
 bool IsOwnBookkeepingName(const QString &fileName)
 {
     return fileName == PackageLockFileName() || IsOwnTemporaryName(fileName);
+}
+
+QString KeepVersionAside(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
+        return QString();
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const QString aside = OwnTemporaryPathFor(path);
+        std::error_code error;
+        std::filesystem::create_hard_link(std::filesystem::path(path.toStdU16String()),
+                                          std::filesystem::path(aside.toStdU16String()), error);
+        if (!error)
+            return aside;
+        if (error != std::errc::file_exists)
+            return QString();
+    }
+    return QString();
+}
+
+bool PutVersionBack(const QString &aside, const QString &path)
+{
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(aside.toStdU16String()), std::filesystem::path(path.toStdU16String()),
+                            error);
+    // Renaming a link onto the file it names leaves both names: the version is back anyway.
+    (void)QFile::remove(aside);
+    return !error;
 }
 
 int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)

@@ -97,6 +97,13 @@ bool IsOwnBookkeepingName(const QString &fileName);
 // Links are never followed nor removed. Returns how many were removed.
 int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds);
 
+// A second name for the file at `path` (a hard link, named as our temporary files), so that
+// its present version can be put back after the name was given to a new version. Costs no
+// space on the disk. Empty when the file is missing or the file system has no hard links.
+QString KeepVersionAside(const QString &path);
+// Puts a version kept aside back at `path`, replacing what is there now.
+bool PutVersionBack(const QString &aside, const QString &path);
+
 // What tells one version of a file from another without reading it: its size, its
 // modification and status-change times at the file system's precision, and its identity
 // (a file renamed into its place is another file). Not valid for a missing file, a

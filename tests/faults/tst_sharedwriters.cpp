@@ -222,8 +222,14 @@ private Q_SLOTS:
         QCOMPARE(ToolLines(run), 1);
         QCOMPARE(Page(".history.html"), history);
 
-        // A move on a full disk never leaves an empty manifest behind.
-        (void)Pkgtool({u"move"_s, u"--root"_s, root, uid, parts + u"/MOVED.NC"_s});
+        // A move that cannot write its manifest and history row is undone and says so; it
+        // never leaves an empty manifest behind.
+        const Run move = Pkgtool({u"move"_s, u"--root"_s, root, uid, parts + u"/MOVED.NC"_s});
+        QCOMPARE(move.exitCode, 1);
+        QCOMPARE(ToolLines(move), 1);
+        QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).join(u' '), before);
+        QVERIFY(QFileInfo::exists(parts + u"/PLATE.NC"_s) && !QFileInfo::exists(parts + u"/MOVED.NC"_s));
+        QCOMPARE(Page(".history.html"), history);
         for (const QString &name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const QByteArray manifest = ReadFile(root + u'/' + name + u"/manifest.xml"_s);
             QVERIFY2(manifest.contains("author=\"Ann\""), qPrintable(name));
