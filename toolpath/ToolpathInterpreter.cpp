@@ -206,6 +206,17 @@ void ParseBlock(const char *line, qint64 length, Block &block)
         bool negative = false;
         if (j < length && (line[j] == '-' || line[j] == '+'))
             negative = line[j++] == '-';
+        if (letter == 'N' && j < length && IsDigit(line[j])) {
+            // Block numbers are passed over; their value is never used.
+            while (j < length && IsDigit(line[j]))
+                ++j;
+            if (j < length && line[j] == '.')
+                ++j;
+            while (j < length && IsDigit(line[j]))
+                ++j;
+            i = j;
+            continue;
+        }
         const Number number = ReadNumber(line, length, &j);
         if (number.digits == 0) {
             block.error = j < length && (line[j] == '#' || line[j] == '[') ? QByteArray("variable")
@@ -238,6 +249,13 @@ void ParseBlock(const char *line, qint64 length, Block &block)
         }
     }
     block.toolFree = !toolLetters;
+}
+
+// The least whole number not below a value of 0 to 72.
+int RoundUp(double value)
+{
+    const int whole = int(value);
+    return whole < value ? whole + 1 : whole;
 }
 
 // The cosines and sines of the quadrant angles as the library computes them (that of pi / 2
@@ -293,15 +311,17 @@ struct ToolReading
 {
     ToolTable table;
     int current = 0;
-    int currentIndex = -1; // of `current` in the table, looked up once per change
+    // The figures of `current`, looked up once per change: the table grows only then.
+    ToolFacts *currentFacts = nullptr;
     int changes = 0;
 
     void Select(int tool)
     {
         current = tool;
-        currentIndex = table.IndexOf(tool);
+        const int index = table.IndexOf(tool);
+        currentFacts = index < 0 ? nullptr : &table.list[index];
     }
-    ToolFacts *Current() { return currentIndex < 0 ? nullptr : &table.list[currentIndex]; }
+    ToolFacts *Current() const { return currentFacts; }
 };
 
 struct Frame
@@ -855,12 +875,13 @@ void Interpreter::AddPoint(PathKind kind, bool joined)
     if (pathFull)
         return;
     if (joined && !path.isEmpty()) {
+        const RawPoint &last = path.last();
+        const bool likeRun = last.point.joined && last.point.kind == kind && last.point.tool == byM6.current &&
+                             last.turretTool == byTurret.current;
+        const double tolerance = likeRun ? SketchTolerance() : 0.0;
         // A move that stays within the tolerance of the last kept point of a like run adds
         // nothing the sketch could show.
-        const RawPoint &last = path.last();
-        const double tolerance = SketchTolerance();
-        if (last.point.joined && last.point.kind == kind && last.point.tool == byM6.current &&
-            last.turretTool == byTurret.current && std::fabs(position[X] - last.point.x) < tolerance &&
+        if (likeRun && std::fabs(position[X] - last.point.x) < tolerance &&
             std::fabs(position[Y] - last.point.y) < tolerance && std::fabs(position[Z] - last.point.z) < tolerance)
             return;
     }
@@ -990,17 +1011,22 @@ void Interpreter::ArcMove(const Block &block, bool clockwise, const double targe
     const double centre[2] = {start[a] + ca, start[b] + cb};
     const bool knownAxes[3] = {true, true, true};
     const double direction = clockwise ? -1.0 : 1.0;
-    int steps = std::clamp(int(std::ceil(sweep / (pi / 18))), 2, 72);
-    const double tolerance = SketchTolerance();
     // The step angle 2 sqrt(2 t / r) is a little under 2 acos(1 - t / r), the exact one.
-    if (tolerance > 0 && tolerance < radius)
-        steps = std::min(steps, int(std::ceil(sweep / (2 * std::sqrt(2 * tolerance / radius)))));
-    else if (tolerance >= radius)
+    const double tolerance = SketchTolerance();
+    int steps = std::clamp(RoundUp(std::min(sweep * (18 / pi), 72.0)), 2, 72);
+    if (tolerance >= radius)
         steps = 1;
+    else if (tolerance > 0)
+        steps = std::min(steps, std::max(1, RoundUp(std::min(sweep * std::sqrt(radius / (8 * tolerance)), 72.0))));
     if (steps > 1) {
+        // At most 10 degrees: a few terms of the series are as exact as the sketch's floats.
         const double turn = direction * sweep / steps;
-        const double cosTurn = std::cos(turn);
-        const double sinTurn = std::sin(turn);
+        const double square = turn * turn;
+        const double cosTurn =
+            1 - square * (1.0 / 2) * (1 - square * (1.0 / 12) * (1 - square * (1.0 / 30) * (1 - square * (1.0 / 56))));
+        const double sinTurn =
+            turn * (1 - square * (1.0 / 6) *
+                            (1 - square * (1.0 / 20) * (1 - square * (1.0 / 42) * (1 - square * (1.0 / 72)))));
         double va = -ca;
         double vb = -cb;
         for (int step = 1; step < steps; ++step) {
