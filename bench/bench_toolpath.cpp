@@ -1,12 +1,13 @@
 // Reads a milling program for its tools page alone and for everything together (facts, tools
-// page rows and overview picture), and prints the times and the peak memory of each size.
-// "tools page before" is the tools page's reading before the toolpath reading existed
-// (common/ToolsPageBefore.cpp), timed in the same run as the reference.
+// page rows and overview picture), and prints the times and the process's peak memory after
+// each size. "tools page before" is the tools page's reading before the toolpath reading
+// existed (common/ToolsPageBefore.cpp), timed in the same run as the reference; the readings
+// take turns. Small programs are read 200 times and the mean printed, large ones 5 times and
+// the fastest printed (the machine is shared).
 //
 // Usage: bench_toolpath [lines [file to keep the program in] | program file]
-// (default: 500, 200000 and 2000000 lines). With BENCH_TOOLPATH_PROFILE set, only reads the
-// program file together five times, for a profiler. Small programs are read 200 times and the mean
-// printed; large ones 3 times and the fastest printed (the machine is shared).
+// (default: 500, 200000 and 2000000 lines, in that order). With BENCH_TOOLPATH_PROFILE set,
+// only reads the program file together five times, for a profiler.
 
 #include "ProgramFacts.h"
 #include "ProgramPreview.h"
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <ctime>
 
 namespace {
@@ -128,7 +130,8 @@ private:
     qint64 number = 0;
 };
 
-// Peak resident memory since the last call, in kB: the peak is reset by /proc/self/clear_refs.
+// Peak resident memory of the process so far, in kB. Sizes run from small to large, so the
+// growth from one to the next is what the larger reading needs beyond the smaller one.
 long PeakKilobytes()
 {
     long peak = -1;
@@ -137,9 +140,6 @@ long PeakKilobytes()
         for (const QByteArray &line : status.readAll().split('\n'))
             if (line.startsWith("VmHWM:"))
                 peak = line.mid(6).trimmed().split(' ').value(0).toLong();
-    QFile reset(QStringLiteral("/proc/self/clear_refs"));
-    if (reset.open(QIODevice::WriteOnly))
-        reset.write("5");
     return peak;
 }
 
@@ -161,47 +161,54 @@ void Measure(const QString &path, qint64 lines)
 {
     const qint64 bytes = QFileInfo(path).size();
     const bool small = bytes < (1 << 20);
-    const int rounds = small ? 200 : 3;
-    PeakKilobytes();
+    const int rounds = small ? 200 : 5;
+    qsizetype tools = 0;
+    QByteArray gif;
+    ProgramFacts facts;
+    const auto toolsBefore = [&] {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            tools += ToolsPageBefore::ParseToolUsage(file).size();
+    };
+    const auto toolsNow = [&] {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            tools += ParseToolUsage(file).size();
+    };
+    const auto together = [&] { gif = ProgramPreview::OverviewGif(facts = ReadProgramFacts(path)); };
+    const auto drawing = [&] { gif = ProgramPreview::OverviewGif(facts); };
+
+    // The times with the readings taking turns, so that the load of the shared machine falls
+    // on all of them alike.
     QElapsedTimer timer;
     timer.start();
-    qsizetype tools = 0;
-    const auto time = [&](const auto &work) {
-        Time best{1e300, 1e300};
-        Time sum;
-        for (int round = 0; round < rounds; ++round) {
+    Time best[4] = {{1e300, 1e300}, {1e300, 1e300}, {1e300, 1e300}, {1e300, 1e300}};
+    Time sum[4];
+    for (int round = 0; round < rounds; ++round) {
+        int task = 0;
+        for (const std::function<void()> &work : {std::function<void()>(toolsBefore), std::function<void()>(toolsNow),
+                                                  std::function<void()>(together), std::function<void()>(drawing)}) {
             const qint64 start = timer.nsecsElapsed();
             const double cpuStart = CpuMs();
             work();
             const Time one{double(timer.nsecsElapsed() - start) / 1e6, CpuMs() - cpuStart};
-            best = {std::min(best.wall, one.wall), std::min(best.cpu, one.cpu)};
-            sum = {sum.wall + one.wall / rounds, sum.cpu + one.cpu / rounds};
+            best[task] = {std::min(best[task].wall, one.wall), std::min(best[task].cpu, one.cpu)};
+            sum[task] = {sum[task].wall + one.wall / rounds, sum[task].cpu + one.cpu / rounds};
+            ++task;
         }
-        return small ? sum : best;
-    };
-    const Time before = time([&] {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            tools += ToolsPageBefore::ParseToolUsage(file).size();
-    });
-    const Time toolsOnly = time([&] {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            tools += ParseToolUsage(file).size();
-    });
-    const long toolsPeak = PeakKilobytes();
-    QByteArray gif;
-    ProgramFacts facts;
-    const Time picture = time([&] { gif = ProgramPreview::OverviewGif(facts = ReadProgramFacts(path)); });
-    const long togetherPeak = PeakKilobytes();
-    const Time drawing = time([&] { gif = ProgramPreview::OverviewGif(facts); });
+    }
+    const Time *times = small ? sum : best;
+    const Time before = times[0];
+    const Time toolsOnly = times[1];
+    const Time picture = times[2];
+    const Time draw = times[3];
     std::printf("%9lld lines, %5.1f MB: tools page before %7.2f ms (CPU %7.2f), now %7.2f ms (CPU %7.2f); "
                 "facts + rows + picture %7.2f ms (CPU %7.2f, of it drawing %.2f): %.2fx before, %.2fx now "
-                "(CPU %.2fx, %.2fx); peak RSS %ld kB (tools page alone %ld kB)%s\n",
+                "(CPU %.2fx, %.2fx); peak RSS %ld kB%s\n",
                 static_cast<long long>(lines), double(bytes) / 1e6, before.wall, before.cpu, toolsOnly.wall,
-                toolsOnly.cpu, picture.wall, picture.cpu, drawing.cpu, picture.wall / before.wall,
-                picture.wall / toolsOnly.wall, picture.cpu / before.cpu, picture.cpu / toolsOnly.cpu, togetherPeak,
-                toolsPeak, facts.complete && !gif.isEmpty() ? "" : " INCOMPLETE");
+                toolsOnly.cpu, picture.wall, picture.cpu, draw.cpu, picture.wall / before.wall,
+                picture.wall / toolsOnly.wall, picture.cpu / before.cpu, picture.cpu / toolsOnly.cpu, PeakKilobytes(),
+                facts.complete && !gif.isEmpty() ? "" : " INCOMPLETE");
     (void)tools;
 }
 
