@@ -13,7 +13,10 @@
 #include <QString>
 #include <QVector>
 
+#include <gif_lib.h>
+
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -102,81 +105,50 @@ QImage DrawUndeterminedRendering()
     return image.convertToFormat(QImage::Format_Indexed8, RenderingPalette, Qt::ThresholdDither);
 }
 
-void AppendLittleEndian16(QByteArray &out, int value)
-{
-    out.append(char(value & 0xFF));
-    out.append(char((value >> 8) & 0xFF));
-}
-
-// A GIF with uncompressed LZW data: every pixel is a literal code, and a clear code before
-// the code table would grow keeps every code 9 bits wide. Larger than needed, but simple.
+// The indexed picture as a GIF with its own colour table (giflib needs a power of two of
+// entries); empty on failure.
 QByteArray EncodeGif(const QImage &indexed)
 {
-    QByteArray out("GIF89a");
-    AppendLittleEndian16(out, indexed.width());
-    AppendLittleEndian16(out, indexed.height());
-    out.append(char(0xF7)); // global colour table of 256 entries
-    out.append(char(0));    // background colour
-    out.append(char(0));    // no aspect ratio
     const QVector<QRgb> colours = indexed.colorTable();
-    for (int i = 0; i < 256; ++i) {
-        const QRgb colour = i < colours.size() ? colours.at(i) : qRgb(0, 0, 0);
-        out.append(char(qRed(colour)));
-        out.append(char(qGreen(colour)));
-        out.append(char(qBlue(colour)));
-    }
-    out.append(char(0x2C)); // image descriptor
-    AppendLittleEndian16(out, 0);
-    AppendLittleEndian16(out, 0);
-    AppendLittleEndian16(out, indexed.width());
-    AppendLittleEndian16(out, indexed.height());
-    out.append(char(0));
-    out.append(char(8)); // minimum code size
-
-    const int clearCode = 256;
-    const int endCode = 257;
-    QByteArray codes;
-    quint32 bitBuffer = 0;
-    int bitCount = 0;
-    const auto emitCode = [&](int code) {
-        bitBuffer |= quint32(code) << bitCount;
-        bitCount += 9;
-        while (bitCount >= 8) {
-            codes.append(char(bitBuffer & 0xFF));
-            bitBuffer >>= 8;
-            bitCount -= 8;
-        }
+    int tableSize = 2;
+    while (tableSize < colours.size())
+        tableSize *= 2;
+    QByteArray out;
+    const OutputFunc write = [](GifFileType *gif, const GifByteType *data, int length) {
+        static_cast<QByteArray *>(gif->UserData)->append(reinterpret_cast<const char *>(data), length);
+        return length;
     };
-    int sinceClear = 0;
-    emitCode(clearCode);
-    for (int y = 0; y < indexed.height(); ++y) {
-        const uchar *line = indexed.constScanLine(y);
-        for (int x = 0; x < indexed.width(); ++x) {
-            if (sinceClear == 254) {
-                emitCode(clearCode);
-                sinceClear = 0;
-            }
-            emitCode(line[x]);
-            ++sinceClear;
+    int error = 0;
+    GifFileType *gif = EGifOpen(&out, write, &error);
+    if (!gif)
+        return QByteArray();
+    ColorMapObject *map = GifMakeMapObject(tableSize, nullptr);
+    bool ok = map != nullptr;
+    if (ok) {
+        for (int i = 0; i < tableSize; ++i) {
+            const QRgb colour = i < colours.size() ? colours.at(i) : qRgb(0, 0, 0);
+            map->Colors[i] =
+                GifColorType{GifByteType(qRed(colour)), GifByteType(qGreen(colour)), GifByteType(qBlue(colour))};
         }
+        ok = EGifPutScreenDesc(gif, indexed.width(), indexed.height(), 8, 0, map) == GIF_OK &&
+             EGifPutImageDesc(gif, 0, 0, indexed.width(), indexed.height(), false, nullptr) == GIF_OK;
     }
-    emitCode(endCode);
-    if (bitCount > 0)
-        codes.append(char(bitBuffer & 0xFF));
-    for (int at = 0; at < codes.size(); at += 255) {
-        const int length = qMin(255, int(codes.size() - at));
-        out.append(char(length));
-        out.append(codes.mid(at, length));
+    QByteArray line(indexed.width(), Qt::Uninitialized);
+    for (int y = 0; ok && y < indexed.height(); ++y) {
+        std::memcpy(line.data(), indexed.constScanLine(y), size_t(indexed.width()));
+        ok = EGifPutLine(gif, reinterpret_cast<GifPixelType *>(line.data()), indexed.width()) == GIF_OK;
     }
-    out.append(char(0));    // end of the image data
-    out.append(char(0x3B)); // trailer
-    return out;
+    GifFreeMapObject(map);
+    if (EGifCloseFile(gif, &error) != GIF_OK)
+        ok = false;
+    return ok ? out : QByteArray();
 }
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return !bytes.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 } // namespace

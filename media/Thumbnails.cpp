@@ -264,15 +264,20 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
     return Platform::FactsOf(target).size > 0 ? name : QString();
 }
 
-QString PlaceholderOverviewSource(const QFileInfo &overview)
+QString PlaceholderOverviewSource(const QFileInfo &overview, qint64 *size)
 {
     // The packages root and the defaults folder were one folder on the control: a root
     // without the picture takes the installed one. An empty file is no picture.
     const QString inRoot = GetParentOfFileDir(overview).absoluteFilePath(RenderingName);
-    if (Platform::FactsOf(inRoot).size > 0)
-        return inRoot;
-    const QString installed = InFolder(Platform::DefaultsDir(), RenderingName);
-    return Platform::FactsOf(installed).size > 0 ? installed : QString();
+    qint64 found = Platform::FactsOf(inRoot).size;
+    QString source = inRoot;
+    if (found <= 0) {
+        source = InFolder(Platform::DefaultsDir(), RenderingName);
+        found = Platform::FactsOf(source).size;
+    }
+    if (size)
+        *size = found > 0 ? found : 0;
+    return found > 0 ? source : QString();
 }
 
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)

@@ -24,8 +24,8 @@ void ForgetThumbnailFailure(const QFileInfo &video);
 // written (an empty overview is never made).
 bool ReplaceWithUndeterminedRendering(const QFileInfo &overview);
 // The picture an overview takes in place of a rendering: the packages root's placeholder,
-// else the defaults folder's; empty when neither is there.
-QString PlaceholderOverviewSource(const QFileInfo &overview);
+// else the defaults folder's; empty when neither is there. `size` takes its size.
+QString PlaceholderOverviewSource(const QFileInfo &overview, qint64 *size = nullptr);
 
 QDir GetParentOfFileDir(const QFileInfo &file);
 bool TouchFile(const QFileInfo &file);

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QSaveFile>
+#include <QVarLengthArray>
 
 #include <gif_lib.h>
 
@@ -126,7 +127,26 @@ QImage Draw(const ProgramFacts &facts, const QSize &size)
         return found == colourOf.constEnd() ? QColor(ink) : QColor(toolColours[*found]);
     };
 
-    // Rapids below, feed moves over them, holes on top.
+    // Rapids below, feed moves over them, holes on top. Lines of one colour are drawn
+    // together: setting the pen per line costs more than drawing it.
+    QVarLengthArray<QLineF, 256> lines;
+    qint32 linesTool = 0;
+    const auto drawLines = [&](PathKind pass) {
+        if (lines.isEmpty())
+            return;
+        if (pass == PathKind::Rapid)
+            painter.setPen(QPen(QColor(rapid), 0, Qt::DashLine));
+        else
+            painter.setPen(QPen(toolColour(linesTool), 0));
+        if (pass == PathKind::Rapid) {
+            // One by one: each dashed line starts its pattern afresh.
+            for (const QLineF &line : lines)
+                painter.drawLine(line);
+        } else {
+            painter.drawLines(lines.constData(), int(lines.size()));
+        }
+        lines.clear();
+    };
     for (const PathKind pass : {PathKind::Rapid, PathKind::Feed}) {
         for (qsizetype i = 1; i < facts.path.size(); ++i) {
             const PathPoint &to = facts.path.at(i);
@@ -137,12 +157,13 @@ QImage Draw(const ProgramFacts &facts, const QSize &size)
             const float b[3] = {to.x, to.y, to.z};
             if (std::isnan(a[h]) || std::isnan(a[v]) || std::isnan(b[h]) || std::isnan(b[v]))
                 continue;
-            if (pass == PathKind::Rapid)
-                painter.setPen(QPen(QColor(rapid), 0, Qt::DashLine));
-            else
-                painter.setPen(QPen(toolColour(to.tool), 0));
-            painter.drawLine(place(a), place(b));
+            if (pass == PathKind::Feed && to.tool != linesTool) {
+                drawLines(pass);
+                linesTool = to.tool;
+            }
+            lines.append(QLineF(place(a), place(b)));
         }
+        drawLines(pass);
     }
     for (const HoleMark &hole : facts.holeMarks) {
         const float p[3] = {hole.x, hole.y, hole.z};

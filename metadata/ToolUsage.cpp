@@ -1,9 +1,12 @@
 #include "ToolUsage.h"
 
+#include "ProgramLines.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QIODevice>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <limits>
 
@@ -16,12 +19,30 @@ struct ToolWord
     int digits = 0;
 };
 
-// What one block (line) says about tools.
+// What one block (line) says about tools. The comment is kept as where it lies in the line
+// and joined only for a block that calls a tool.
 struct Block
 {
-    QByteArray comment; // all comments of the block, joined by a space
-    QList<ToolWord> toolWords;
+    struct Span
+    {
+        const char *begin;
+        qint64 length;
+    };
+    QVarLengthArray<Span, 2> comments;
+    QVarLengthArray<ToolWord, 2> toolWords;
     bool changesTool = false; // M6 in the block
+
+    // All comments of the block, joined by a space.
+    QByteArray Comment() const
+    {
+        QByteArray joined;
+        for (const Span &span : comments) {
+            if (!joined.isEmpty())
+                joined += ' ';
+            joined.append(span.begin, span.length);
+        }
+        return joined;
+    }
 };
 
 bool IsLetter(char c)
@@ -34,20 +55,21 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-void AppendComment(Block &block, const char *begin, qint64 length)
+// Whether the line holds a T or an M at all; most lines of a program hold neither.
+bool MayNameTools(const char *line, qint64 length)
 {
-    if (length <= 0)
-        return;
-    if (!block.comment.isEmpty())
-        block.comment += ' ';
-    block.comment.append(begin, length);
+    for (qint64 i = 0; i < length; ++i) {
+        const char upper = char(line[i] & ~0x20);
+        if (upper == 'T' || upper == 'M')
+            return true;
+    }
+    return false;
 }
 
 // Splits one line into the words that matter here. Only single letters count as addresses,
 // so keywords such as GOTO or WHILE never yield a T word.
-Block ScanBlock(const char *line, qint64 length)
+void ScanBlock(const char *line, qint64 length, Block &block)
 {
-    Block block;
     qint64 i = 0;
     while (i < length) {
         const char c = line[i];
@@ -55,10 +77,12 @@ Block ScanBlock(const char *line, qint64 length)
             qint64 end = i + 1;
             while (end < length && line[end] != ')')
                 ++end;
-            AppendComment(block, line + i + 1, end - i - 1);
+            if (end - i - 1 > 0)
+                block.comments.append({line + i + 1, end - i - 1});
             i = end + 1;
         } else if (c == ';') {
-            AppendComment(block, line + i + 1, length - i - 1);
+            if (length - i - 1 > 0)
+                block.comments.append({line + i + 1, length - i - 1});
             break;
         } else if (c == '[') {
             // Expressions: a T in "[#1GT10]" is an operator, not a tool.
@@ -119,7 +143,6 @@ Block ScanBlock(const char *line, qint64 length)
             ++i;
         }
     }
-    return block;
 }
 
 QString DescriptionText(const QByteArray &comment)
@@ -188,31 +211,37 @@ ToolUsageReader::~ToolUsageReader() = default;
 
 void ToolUsageReader::AddLine(const char *line, qint64 length, qint64 lineNumber)
 {
+    if (!MayNameTools(line, length))
+        return;
     State &s = *state;
-    const Block block = ScanBlock(line, length);
+    Block block;
+    ScanBlock(line, length, block);
+    if (block.toolWords.isEmpty() && !block.changesTool)
+        return;
+    const QByteArray comment = block.Comment();
     for (const ToolWord &word : block.toolWords) {
         const bool latheForm = word.digits >= 3;
         const int tool = latheForm ? word.value / 100 : word.value;
         const int offset = latheForm ? word.value % 100 : -1;
         if (tool != 0 && tool != s.turretTool)
-            s.turret.Call(tool, offset, lineNumber, block.comment);
+            s.turret.Call(tool, offset, lineNumber, comment);
         s.turretTool = tool;
     }
     if (block.changesTool) {
         // "T1 M6 T2" changes to T1 and preselects T2; "M6 T1" changes to T1.
         int changedTo = s.selectedTool;
-        QByteArray comment = block.comment.isEmpty() ? s.selectedComment : block.comment;
+        QByteArray changeComment = comment.isEmpty() ? s.selectedComment : comment;
         if (!block.toolWords.isEmpty()) {
             changedTo = block.toolWords.first().value;
-            comment = block.comment;
+            changeComment = comment;
         }
         if (changedTo > 0)
-            s.changedByM6.Call(changedTo, -1, lineNumber, comment);
+            s.changedByM6.Call(changedTo, -1, lineNumber, changeComment);
         s.selectedTool = block.toolWords.size() > 1 ? block.toolWords.last().value : -1;
-        s.selectedComment = block.comment;
+        s.selectedComment = comment;
     } else if (!block.toolWords.isEmpty()) {
         s.selectedTool = block.toolWords.last().value;
-        s.selectedComment = block.comment;
+        s.selectedComment = comment;
     }
 }
 
@@ -244,26 +273,13 @@ QList<ToolUse> ParseToolUsage(QIODevice &program)
 {
     if (!program.isReadable())
         return {};
-
     ToolUsageReader reader;
-    QByteArray buffer(ToolUsageLimits::maxLineLength + 1, Qt::Uninitialized);
+    ProgramLines lines(program, ToolUsageLimits::maxLineLength);
+    const char *line = nullptr;
+    qint64 length = 0;
+    bool tooLong = false;
     qint64 lineNumber = 0;
-    bool insideLongLine = false;
-    for (;;) {
-        const qint64 read = program.readLine(buffer.data(), buffer.size());
-        if (read <= 0)
-            break;
-        const bool endsLine = buffer.at(read - 1) == '\n';
-        const bool skip = insideLongLine;
-        insideLongLine = !endsLine;
-        if (skip)
-            continue;
-        ++lineNumber;
-
-        qint64 length = read;
-        while (length > 0 && (buffer.at(length - 1) == '\n' || buffer.at(length - 1) == '\r'))
-            --length;
-        reader.AddLine(buffer.constData(), length, lineNumber);
-    }
+    while (lines.Next(&line, &length, &tooLong))
+        reader.AddLine(line, length, ++lineNumber);
     return reader.Tools();
 }

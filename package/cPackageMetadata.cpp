@@ -7,6 +7,7 @@
 #include "media/Thumbnails.h"
 #include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
+#include "platform/RegularFiles.h"
 
 #include <QLoggingCategory>
 #include <QMutexLocker>
@@ -19,11 +20,13 @@ Q_LOGGING_CATEGORY(lcPackageMetadata, "packagemanager.package.metadata", QtWarni
 
 // One reading of the NC program serves the overview picture, the tools page and the
 // program's figures on the statistics page. It is read when it changed since the tools page
-// was made, or when the overview is missing.
+// was made, when the overview is missing, or when the overview is still the placeholder and
+// no reading has found that there is nothing to draw.
 struct ProgramReading
 {
     QString programPath;
-    bool changed = false; // newer than the tools page (or no tools page yet)
+    bool changed = false;     // newer than the tools page (or no tools page yet)
+    bool placeholder = false; // the overview is the placeholder, perhaps from before drawings
     bool read = false;
     ProgramFacts facts;
 };
@@ -76,6 +79,31 @@ QFileInfo EntryFile(const cManifestItem *item, const QString &packageDirPath)
     return file;
 }
 
+// Whether the overview holds the placeholder's bytes (as a package made before overviews
+// were drawn does). Read only when the sizes match; a link is never followed.
+bool IsPlaceholder(const PackageFileState &overview)
+{
+    constexpr qint64 maxPlaceholderSize = 1 << 20;
+    qint64 size = 0;
+    const QString source = PlaceholderOverviewSource(overview.Info(), &size);
+    if (source.isEmpty() || size != overview.facts.size || size > maxPlaceholderSize)
+        return false;
+    QFile mine;
+    QFile placeholder;
+    if (!Platform::OpenRegularFile(mine, overview.path, Platform::LinkPolicy::Refuse) ||
+        !Platform::OpenRegularFile(placeholder, source, Platform::LinkPolicy::Follow))
+        return false;
+    const QByteArray bytes = mine.read(size + 1);
+    return bytes.size() == size && bytes == placeholder.read(size + 1);
+}
+
+// A placeholder overview with the tools page's time is one that a reading of the program
+// found nothing to draw for: the mark that spares later passes reading the program again.
+bool MarkedUndrawn(const PackageFileState &overview, const PackageFileState &page)
+{
+    return !page.MissingOrEmpty() && overview.facts.modifiedUtc == page.facts.modifiedUtc;
+}
+
 ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QString &packageName,
                                      const QString &partNCProgramPath)
 {
@@ -91,7 +119,9 @@ ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QStrin
     const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
     // A page that does not exist (or is empty) counts as older than any existing program.
     reading.changed = page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc;
-    if (reading.changed || overview.MissingOrEmpty()) {
+    if (!reading.changed && !overview.MissingOrEmpty() && !MarkedUndrawn(overview, page))
+        reading.placeholder = IsPlaceholder(overview);
+    if (reading.changed || overview.MissingOrEmpty() || reading.placeholder) {
         reading.facts = ReadProgramFacts(program.path);
         reading.read = true;
     }
@@ -122,14 +152,15 @@ bool cPackage::GenerateOverviewFile(const ProgramReading &reading)
     const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
     if (overview.path.isEmpty())
         return false;
-    // A rendering already there (the host's or ours) stays until the program changes.
-    if (!overview.MissingOrEmpty() && !reading.changed)
+    // A rendering already there (the host's or ours) stays until the program changes; the
+    // placeholder only until the program is found to have something to draw.
+    if (!overview.MissingOrEmpty() && !reading.changed && !reading.placeholder)
         return false;
     const QByteArray drawn = DrawnOverview(reading);
     if (!drawn.isEmpty())
         return WriteAtomically(overview.path, drawn);
     // A program without motion: the placeholder, also in place of an outdated drawing.
-    if (!overview.MissingOrEmpty() && !reading.read)
+    if (!overview.MissingOrEmpty() && (!reading.read || reading.placeholder))
         return false;
     return ReplaceWithUndeterminedRendering(overview.Info());
 }
@@ -180,6 +211,26 @@ bool cPackage::GenerateHistoryFile()
     return ExistsAfresh(page.Info());
 }
 
+namespace {
+
+// After a reading, an overview that stayed the placeholder takes the tools page's time (see
+// MarkedUndrawn). Only the time changes; a link is never followed.
+void MarkUndrawnOverview(const QString &packageDirPath, const QString &packageName, const ProgramReading &reading)
+{
+    if (!reading.read)
+        return;
+    const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    if (overview.MissingOrEmpty() || page.MissingOrEmpty() || MarkedUndrawn(overview, page) || !IsPlaceholder(overview))
+        return;
+    QFile file;
+    if (!Platform::OpenRegularFile(file, overview.path, Platform::LinkPolicy::Refuse) ||
+        !file.setFileTime(page.facts.modifiedUtc, QFileDevice::FileModificationTime))
+        qCWarning(lcPackageMetadata) << "cannot mark the placeholder overview" << overview.path;
+}
+
+} // namespace
+
 bool cPackage::GenerateEssentialMetadataFiles()
 {
     // All four always run; the program is read at most once for them.
@@ -187,6 +238,7 @@ bool cPackage::GenerateEssentialMetadataFiles()
     const bool overview = GenerateOverviewFile(reading);
     const bool stats = GenerateStatsFile();
     const bool tools = GenerateToolsFile(reading);
+    MarkUndrawnOverview(packageDirPath, packageName, reading);
     const bool history = GenerateHistoryFile();
     return overview || stats || tools || history;
 }

@@ -1,4 +1,5 @@
 #include "ProgramFacts.h"
+#include "ProgramLines.h"
 
 #include <QFile>
 #include <QHash>
@@ -23,12 +24,12 @@ enum Axis { X = 0, Y = 1, Z = 2 };
 
 bool IsLetter(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return unsigned(static_cast<unsigned char>(c | 0x20)) - 'a' < 26;
 }
 
 bool IsDigit(char c)
 {
-    return c >= '0' && c <= '9';
+    return unsigned(static_cast<unsigned char>(c)) - '0' < 10;
 }
 
 // The words of one block. G and M codes are kept times ten ("G54.1" is 541).
@@ -37,30 +38,120 @@ struct Block
     QVarLengthArray<int, 8> gCodes;
     QVarLengthArray<int, 8> mCodes;
     quint64 wholeG[2] = {}; // G0 to G127 without a decimal, as bits
-    double value[26] = {};
-    bool has[26] = {};
-    bool label = false; // an O-number line
+    quint32 has = 0;        // letters given, as bits from A
+    bool label = false;     // an O-number line
     // Read to its end as plain words with no T or M among them, so it says nothing about tools.
     bool toolFree = false;
     int toolWords = 0; // T words; "T1 M6 T2" has two
     double firstTool = 0;
     int labelNumber = 0;
     QByteArray error; // set when the block cannot be interpreted
+    // Only the letters in `has` are set: not cleared for each line, which costs more than the
+    // rest of the reading of a short block.
+    double value[26];
 
-    bool Has(char letter) const { return has[letter - 'A']; }
-    double Value(char letter) const { return value[letter - 'A']; }
+    Block() {}
+    Block(const Block &) = delete;
+    Block &operator=(const Block &) = delete;
+
+    bool Has(char letter) const { return (has >> (letter - 'A') & 1) != 0; }
+    double Value(char letter) const { return Has(letter) ? value[letter - 'A'] : 0.0; }
     bool HasG(int code) const { return code >= 0 && code < 128 && (wholeG[code / 64] >> (code % 64) & 1) != 0; }
 };
 
-// Parses one line; comments, block numbers and "%" are dropped.
-Block ParseBlock(const char *line, qint64 length)
+// Exact powers of ten: a value of at most 15 digits divided by one of them is the same
+// double as when the divisor is built by multiplying by ten.
+constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A number as written: its digits as an integer and how many of them follow the point,
+// while that is exact in a double; else only its value.
+struct Number
 {
-    Block block;
+    int digits = 0;
+    bool exact = true;
+    qint64 whole = 0;
+    int fraction = 0;
+    double value = 0; // when not exact
+
+    // Divided only when used: most blocks begin with a block number that needs no value.
+    double Value() const
+    {
+        if (!exact)
+            return value;
+        return fraction == 0 ? double(whole) : double(whole) / powersOfTen[fraction];
+    }
+};
+
+// Reads the digits of a number from line[*at], with an optional fraction. Digits are
+// gathered as an integer while it is exact in a double, then as a double.
+Number ReadNumber(const char *line, qint64 length, qint64 *at)
+{
+    Number number;
+    qint64 j = *at;
+    // At most 15 digits in all on the quick way; a 16th sends the number the long way below.
+    qint64 whole = 0;
+    const qint64 integerEnd = std::min(length, j + 15);
+    while (j < integerEnd && IsDigit(line[j]))
+        whole = whole * 10 + (line[j++] - '0');
+    int digits = int(j - *at);
+    int fraction = 0;
+    if (j < length && line[j] == '.' && digits < 15) {
+        const qint64 point = j++;
+        const qint64 fractionEnd = std::min(length, j + 15 - digits);
+        while (j < fractionEnd && IsDigit(line[j]))
+            whole = whole * 10 + (line[j++] - '0');
+        fraction = int(j - point - 1);
+        digits += fraction;
+        if (j < length && IsDigit(line[j]))
+            j = point;
+    }
+    if (j >= length || (!IsDigit(line[j]) && line[j] != '.')) {
+        *at = j;
+        number.digits = digits;
+        number.whole = whole;
+        number.fraction = fraction;
+        return number;
+    }
+    // Long numbers, digit by digit.
+    j = *at;
+    whole = 0;
+    double mantissa = 0;
+    double scale = 1;
+    int count = 0;
+    const auto addDigit = [&](int digit) {
+        if (count < 15)
+            whole = whole * 10 + digit;
+        else
+            mantissa = (count == 15 ? double(whole) : mantissa) * 10 + digit;
+        ++count;
+    };
+    while (j < length && IsDigit(line[j]))
+        addDigit(line[j++] - '0');
+    if (j < length && line[j] == '.') {
+        ++j;
+        while (j < length && IsDigit(line[j])) {
+            addDigit(line[j++] - '0');
+            scale *= 10;
+        }
+    }
+    if (count <= 15)
+        mantissa = double(whole);
+    *at = j;
+    number.exact = false;
+    number.digits = count;
+    number.value = mantissa / scale;
+    return number;
+}
+
+// Parses one line into `block` (fresh); comments, block numbers and "%" are dropped.
+void ParseBlock(const char *line, qint64 length, Block &block)
+{
     qint64 i = 0;
     while (i < length && (line[i] == ' ' || line[i] == '\t'))
         ++i;
     if (i < length && (line[i] == '%' || line[i] == '/'))
-        return block; // tape marks and skipped blocks
+        return; // tape marks and skipped blocks
     if (i < length && (line[i] == 'O' || line[i] == 'o' || line[i] == ':')) {
         qint64 j = i + 1;
         int number = 0;
@@ -69,12 +160,16 @@ Block ParseBlock(const char *line, qint64 length)
         if (j > i + 1) {
             block.label = true;
             block.labelNumber = number;
-            return block;
+            return;
         }
     }
     bool toolLetters = false;
     while (i < length) {
         const char c = line[i];
+        if (c == ' ') {
+            ++i;
+            continue;
+        }
         if (c == '(') {
             while (i < length && line[i] != ')')
                 ++i;
@@ -83,25 +178,25 @@ Block ParseBlock(const char *line, qint64 length)
         }
         if (c == ';')
             break;
-        if (c == ' ' || c == '\t' || c == '\r') {
+        if (c == '\t' || c == '\r') {
             ++i;
             continue;
         }
         if (c == '#') {
             block.error = "variable";
-            return block;
+            return;
         }
         if (c == '[') {
             block.error = "expression";
-            return block;
+            return;
         }
         if (!IsLetter(c)) {
             block.error = QByteArray("unexpected character '") + c + '\'';
-            return block;
+            return;
         }
         if (i + 1 < length && IsLetter(line[i + 1])) {
             block.error = "macro statement";
-            return block;
+            return;
         }
         const char letter = char(c & ~0x20);
         toolLetters = toolLetters || letter == 'T' || letter == 'M';
@@ -111,54 +206,78 @@ Block ParseBlock(const char *line, qint64 length)
         bool negative = false;
         if (j < length && (line[j] == '-' || line[j] == '+'))
             negative = line[j++] == '-';
-        // Digits are gathered as an integer while it is exact in a double, then as a double.
-        qint64 whole = 0;
-        double mantissa = 0;
-        double scale = 1;
-        int digits = 0;
-        const auto addDigit = [&](int digit) {
-            if (digits < 15)
-                whole = whole * 10 + digit;
-            else
-                mantissa = (digits == 15 ? double(whole) : mantissa) * 10 + digit;
-            ++digits;
-        };
-        while (j < length && IsDigit(line[j]))
-            addDigit(line[j++] - '0');
-        if (j < length && line[j] == '.') {
-            ++j;
-            while (j < length && IsDigit(line[j])) {
-                addDigit(line[j++] - '0');
-                scale *= 10;
-            }
+        if (letter == 'N' && j < length && IsDigit(line[j])) {
+            // Block numbers are passed over; their value is never used.
+            while (j < length && IsDigit(line[j]))
+                ++j;
+            if (j < length && line[j] == '.')
+                ++j;
+            while (j < length && IsDigit(line[j]))
+                ++j;
+            i = j;
+            continue;
         }
-        if (digits <= 15)
-            mantissa = double(whole);
-        if (digits == 0) {
+        const Number number = ReadNumber(line, length, &j);
+        if (number.digits == 0) {
             block.error = j < length && (line[j] == '#' || line[j] == '[') ? QByteArray("variable")
                                                                            : QByteArray("address without a value");
-            return block;
+            return;
         }
-        const double value = (negative ? -mantissa : mantissa) / scale;
         i = j;
+        if (letter == 'N')
+            continue;
         if (letter == 'G' || letter == 'M') {
-            if (value < 0 || value > 10000) {
+            // Codes are mostly whole or with one decimal: then the code is the digits as written.
+            const bool plain = number.exact && ((number.fraction == 0 && number.whole <= 10000) ||
+                                                (number.fraction == 1 && number.whole <= 100000));
+            const double value = plain ? 0.0 : negative ? -number.Value() : number.Value();
+            if ((plain && negative && number.whole != 0) || value < 0 || value > 10000) {
                 block.error = "code out of range";
-                return block;
+                return;
             }
-            const int code = int(std::lround(value * 10));
+            const int code =
+                plain ? int(number.fraction == 0 ? number.whole * 10 : number.whole) : int(std::lround(value * 10));
             (letter == 'G' ? block.gCodes : block.mCodes).append(code);
             if (letter == 'G' && code % 10 == 0 && code < 1280)
                 block.wholeG[code / 640] |= quint64(1) << (code / 10 % 64);
-        } else if (letter != 'N') {
+        } else {
+            const double value = negative ? -number.Value() : number.Value();
             if (letter == 'T' && block.toolWords++ == 0)
                 block.firstTool = value;
             block.value[letter - 'A'] = value;
-            block.has[letter - 'A'] = true;
+            block.has |= quint32(1) << (letter - 'A');
         }
     }
     block.toolFree = !toolLetters;
-    return block;
+}
+
+// The least whole number not below a value of 0 to 72.
+int RoundUp(double value)
+{
+    const int whole = int(value);
+    return whole < value ? whole + 1 : whole;
+}
+
+// The cosines and sines of the quadrant angles as the library computes them (that of pi / 2
+// is not quite 0), worked out once.
+struct QuadrantAngles
+{
+    double cosine[4];
+    double sine[4];
+
+    QuadrantAngles()
+    {
+        for (int quadrant = 0; quadrant < 4; ++quadrant) {
+            cosine[quadrant] = std::cos(quadrant * pi / 2);
+            sine[quadrant] = std::sin(quadrant * pi / 2);
+        }
+    }
+};
+
+const QuadrantAngles &Quadrants()
+{
+    static const QuadrantAngles angles;
+    return angles;
 }
 
 // Per-tool figures in order of first use, bounded in the number of tools.
@@ -192,15 +311,17 @@ struct ToolReading
 {
     ToolTable table;
     int current = 0;
-    int currentIndex = -1; // of `current` in the table, looked up once per change
+    // The figures of `current`, looked up once per change: the table grows only then.
+    ToolFacts *currentFacts = nullptr;
     int changes = 0;
 
     void Select(int tool)
     {
         current = tool;
-        currentIndex = table.IndexOf(tool);
+        const int index = table.IndexOf(tool);
+        currentFacts = index < 0 ? nullptr : &table.list[index];
     }
-    ToolFacts *Current() { return currentIndex < 0 ? nullptr : &table.list[currentIndex]; }
+    ToolFacts *Current() const { return currentFacts; }
 };
 
 struct Frame
@@ -227,9 +348,9 @@ struct RawPoint
 class Interpreter
 {
 public:
-    Interpreter(QIODevice &device, const InsightSettings &settings) : device(device), settings(settings)
+    Interpreter(QIODevice &device, const InsightSettings &settings)
+        : device(device), settings(settings), lines(device, ToolUsageLimits::maxLineLength)
     {
-        chunk.resize(1 << 16);
         path.reserve(ToolpathLimits::maxPathPoints + 1);
     }
 
@@ -237,8 +358,7 @@ public:
 
 private:
     bool ReadLine(qint64 *length, bool *tooLong);
-    bool Refill();
-    qint64 Pos() const { return chunkStart + chunkPos; }
+    qint64 Pos() const { return lines.Pos(); }
     void Seek(qint64 to, qint64 number);
     void Feed(qint64 length, const Block *parsed = nullptr);
     void Execute(const Block &block, bool tooLong);
@@ -258,17 +378,14 @@ private:
     void ReturnFromSubprogram(const Block &block);
     bool FindLabel(int number, Label *label);
     double Unit() const { return inches ? 25.4 : 1.0; }
+    double SketchTolerance() const;
+    // The turret reading's current tool; a program with M6 drops that reading at its end.
+    ToolFacts *TurretTool() { return sawM6 ? nullptr : byTurret.Current(); }
 
     QIODevice &device;
     InsightSettings settings;
-    // The device is read in chunks and split into lines here; `line` points at the current one.
-    QByteArray chunk;
-    qint64 chunkStart = 0; // device position of chunk[0]
-    qint64 chunkPos = 0;
-    qint64 chunkEnd = 0;
-    bool deviceDrained = false;
-    QByteArray longLine; // the kept start of a line longer than the chunk holds at once
-    const char *line = nullptr;
+    ProgramLines lines;
+    const char *line = nullptr; // the current line
     ProgramFacts facts;
     ToolUsageReader toolUsage;
 
@@ -311,90 +428,18 @@ private:
     bool pathFull = false;
 };
 
-bool Interpreter::Refill()
-{
-    if (deviceDrained)
-        return false;
-    const qint64 kept = chunkEnd - chunkPos;
-    std::memmove(chunk.data(), chunk.constData() + chunkPos, size_t(kept));
-    chunkStart += chunkPos;
-    chunkPos = 0;
-    chunkEnd = kept;
-    const qint64 read = device.read(chunk.data() + kept, chunk.size() - kept);
-    if (read <= 0) {
-        deviceDrained = true;
-        return false;
-    }
-    chunkEnd += read;
-    return true;
-}
-
 bool Interpreter::ReadLine(qint64 *length, bool *tooLong)
 {
-    constexpr qint64 maxLength = ToolUsageLimits::maxLineLength;
-    offset = Pos();
-    *tooLong = false;
-    qint64 end = 0; // of the line's text, from chunkPos
-    for (;;) {
-        const char *begin = chunk.constData() + chunkPos;
-        const qint64 available = chunkEnd - chunkPos;
-        const qint64 window = std::min(available, maxLength + 1);
-        const auto *newline = static_cast<const char *>(std::memchr(begin, '\n', size_t(window)));
-        if (newline) {
-            end = newline - begin;
-            line = begin;
-            chunkPos += end + 1;
-            break;
-        }
-        if (available > maxLength) {
-            // Only the start of an endless line is kept; the rest is passed over.
-            longLine = QByteArray(begin, maxLength);
-            line = longLine.constData();
-            end = maxLength;
-            chunkPos += maxLength;
-            for (;;) {
-                const char *rest = chunk.constData() + chunkPos;
-                const auto *found = static_cast<const char *>(std::memchr(rest, '\n', size_t(chunkEnd - chunkPos)));
-                if (found) {
-                    chunkPos += found - rest + 1;
-                    break;
-                }
-                chunkPos = chunkEnd;
-                if (!Refill())
-                    break;
-            }
-            break;
-        }
-        if (!Refill()) {
-            if (available == 0)
-                return false;
-            end = available; // the last line, without an end
-            line = chunk.constData() + chunkPos;
-            chunkPos = chunkEnd;
-            break;
-        }
-    }
-    if (end >= maxLength) {
-        *tooLong = true;
-        end = maxLength;
-    }
+    if (!lines.Next(&line, length, tooLong))
+        return false;
+    offset = lines.LineStart();
     ++lineNumber;
-    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r'))
-        --end;
-    *length = end;
     return true;
 }
 
 void Interpreter::Seek(qint64 to, qint64 number)
 {
-    if (to >= chunkStart && to <= chunkStart + chunkEnd) {
-        chunkPos = to - chunkStart;
-    } else {
-        device.seek(to);
-        chunkStart = to;
-        chunkPos = chunkEnd = 0;
-        deviceDrained = false;
-    }
+    lines.Seek(to);
     lineNumber = number;
 }
 
@@ -415,7 +460,10 @@ void Interpreter::Feed(qint64 length, const Block *parsed)
         ++i;
     if (i < length && (line[i] == 'O' || line[i] == 'o' || line[i] == ':') &&
         labels.size() < ToolpathLimits::maxLabels) {
-        const Block block = parsed ? *parsed : ParseBlock(line, length);
+        Block own;
+        if (!parsed)
+            ParseBlock(line, length, own);
+        const Block &block = parsed ? *parsed : own;
         if (block.label && !labels.contains(block.labelNumber))
             labels.insert(block.labelNumber, Label{fedUpTo, lineNumber});
     }
@@ -427,14 +475,15 @@ ProgramFacts Interpreter::Run()
         Stop("cannot read the program");
         return facts;
     }
-    offset = fedUpTo = chunkStart = device.pos();
+    offset = fedUpTo = lines.Pos();
     qint64 length = 0;
     bool tooLong = false;
     while (ReadLine(&length, &tooLong)) {
         if (!running) {
             Feed(length);
         } else {
-            const Block block = ParseBlock(line, length);
+            Block block;
+            ParseBlock(line, length, block);
             Feed(length, &block);
             Execute(block, tooLong);
         }
@@ -667,10 +716,14 @@ void Interpreter::Execute(const Block &block, bool tooLong)
         return;
 
     // Words of axes this reading does not follow would move the machine where it cannot see.
-    for (const char letter : {'A', 'B', 'C', 'U', 'V', 'W'}) {
-        if (block.Has(letter)) {
-            Stop(QByteArray("axis ") + letter + " not interpreted");
-            return;
+    constexpr quint32 otherAxes = 1U << ('A' - 'A') | 1U << ('B' - 'A') | 1U << ('C' - 'A') | 1U << ('U' - 'A') |
+                                  1U << ('V' - 'A') | 1U << ('W' - 'A');
+    if ((block.has & otherAxes) != 0) {
+        for (const char letter : {'A', 'B', 'C', 'U', 'V', 'W'}) {
+            if (block.Has(letter)) {
+                Stop(QByteArray("axis ") + letter + " not interpreted");
+                return;
+            }
         }
     }
 
@@ -681,7 +734,7 @@ void Interpreter::Execute(const Block &block, bool tooLong)
             motionTime += seconds;
             if (ToolFacts *tool = byM6.Current())
                 tool->timeS += seconds;
-            if (ToolFacts *tool = byTurret.Current())
+            if (ToolFacts *tool = TurretTool())
                 tool->timeS += seconds;
         }
     }
@@ -745,7 +798,7 @@ void Interpreter::Execute(const Block &block, bool tooLong)
 void Interpreter::AddToExtents(const double point[3], const bool known[3])
 {
     ToolFacts *m6Tool = byM6.Current();
-    ToolFacts *turretTool = byTurret.Current();
+    ToolFacts *turretTool = TurretTool();
     for (int axis = 0; axis < 3; ++axis) {
         if (!known[axis])
             continue;
@@ -797,7 +850,7 @@ void Interpreter::Account(double length, PathKind kind, double seconds, double e
         facts.feedMmPerMin.Add(effectiveFeed);
     }
     motionTime += seconds;
-    for (ToolFacts *tool : {byM6.Current(), byTurret.Current()}) {
+    for (ToolFacts *tool : {byM6.Current(), TurretTool()}) {
         if (!tool)
             continue;
         (kind == PathKind::Rapid ? tool->rapidLengthMm : tool->feedLengthMm) += length;
@@ -805,10 +858,33 @@ void Interpreter::Account(double length, PathKind kind, double seconds, double e
     }
 }
 
+// The sketch need not be finer than a small part of the picture: 1/1024 of the extents so
+// far, which only grow, so it is never coarser than the extents at the end would allow. X is
+// in the view of both kinds of program (XY milling, XZ turning).
+double Interpreter::SketchTolerance() const
+{
+    const auto span = [&](int axis) {
+        const AxisRange &range = facts.extents.axis[axis];
+        return range.set ? range.max - range.min : 0.0;
+    };
+    return std::min(std::max(span(X), span(Y)), std::max(span(X), span(Z))) / 1024;
+}
+
 void Interpreter::AddPoint(PathKind kind, bool joined)
 {
     if (pathFull)
         return;
+    if (joined && !path.isEmpty()) {
+        const RawPoint &last = path.last();
+        const bool likeRun = last.point.joined && last.point.kind == kind && last.point.tool == byM6.current &&
+                             last.turretTool == byTurret.current;
+        const double tolerance = likeRun ? SketchTolerance() : 0.0;
+        // A move that stays within the tolerance of the last kept point of a like run adds
+        // nothing the sketch could show.
+        if (likeRun && std::fabs(position[X] - last.point.x) < tolerance &&
+            std::fabs(position[Y] - last.point.y) < tolerance && std::fabs(position[Z] - last.point.z) < tolerance)
+            return;
+    }
     if (path.size() >= ToolpathLimits::maxPathPoints) {
         // Thin the sketch out: drop every other point inside runs of like moves. In place: a
         // point is judged by its successor, which has not been overwritten yet.
@@ -929,20 +1005,41 @@ void Interpreter::ArcMove(const Block &block, bool clockwise, const double targe
     if (length > 0)
         Account(length, PathKind::Feed, seconds, effectiveFeed);
 
-    // Points along the arc for the sketch and the extents, with the quadrant points exact.
+    // Points along the arc for the sketch, no further apart than the sketch can show: the
+    // chord may leave the arc by the sketch's tolerance (and by no more than 10 degrees).
+    // They are stepped by rotation, so the arc costs one sine and cosine.
     const double centre[2] = {start[a] + ca, start[b] + cb};
     const bool knownAxes[3] = {true, true, true};
-    const auto placeAt = [&](double angle, double fraction) {
-        position[a] = centre[0] + radius * std::cos(angle);
-        position[b] = centre[1] + radius * std::sin(angle);
-        position[n] = start[n] + rise * fraction;
-    };
     const double direction = clockwise ? -1.0 : 1.0;
-    const int steps = std::clamp(int(std::ceil(sweep / (pi / 18))), 2, 72);
-    for (int step = 1; step < steps; ++step) {
-        placeAt(startAngle + direction * sweep * step / steps, double(step) / steps);
-        AddPoint(PathKind::Feed, true);
+    // The step angle 2 sqrt(2 t / r) is a little under 2 acos(1 - t / r), the exact one.
+    const double tolerance = SketchTolerance();
+    int steps = std::clamp(RoundUp(std::min(sweep * (18 / pi), 72.0)), 2, 72);
+    if (tolerance >= radius)
+        steps = 1;
+    else if (tolerance > 0)
+        steps = std::min(steps, std::max(1, RoundUp(std::min(sweep * std::sqrt(radius / (8 * tolerance)), 72.0))));
+    if (steps > 1) {
+        // At most 10 degrees: a few terms of the series are as exact as the sketch's floats.
+        const double turn = direction * sweep / steps;
+        const double square = turn * turn;
+        const double cosTurn =
+            1 - square * (1.0 / 2) * (1 - square * (1.0 / 12) * (1 - square * (1.0 / 30) * (1 - square * (1.0 / 56))));
+        const double sinTurn =
+            turn * (1 - square * (1.0 / 6) *
+                            (1 - square * (1.0 / 20) * (1 - square * (1.0 / 42) * (1 - square * (1.0 / 72)))));
+        double va = -ca;
+        double vb = -cb;
+        for (int step = 1; step < steps; ++step) {
+            const double next = va * cosTurn - vb * sinTurn;
+            vb = va * sinTurn + vb * cosTurn;
+            va = next;
+            position[a] = centre[0] + va;
+            position[b] = centre[1] + vb;
+            position[n] = start[n] + rise * step / steps;
+            AddPoint(PathKind::Feed, true);
+        }
     }
+    const QuadrantAngles &quadrants = Quadrants();
     for (int quadrant = 0; quadrant < 4; ++quadrant) {
         const double angle = quadrant * pi / 2;
         double along = direction > 0 ? angle - startAngle : startAngle - angle;
@@ -952,8 +1049,8 @@ void Interpreter::ArcMove(const Block &block, bool clockwise, const double targe
             along -= 2 * pi;
         if (along <= sweep) {
             double point[3];
-            point[a] = centre[0] + radius * std::cos(angle);
-            point[b] = centre[1] + radius * std::sin(angle);
+            point[a] = centre[0] + radius * quadrants.cosine[quadrant];
+            point[b] = centre[1] + radius * quadrants.sine[quadrant];
             point[n] = start[n] + rise * along / sweep;
             const bool axesKnown[3] = {!std::isnan(point[X]), !std::isnan(point[Y]), !std::isnan(point[Z])};
             AddToExtents(point, axesKnown);

@@ -98,6 +98,40 @@ private Q_SLOTS:
         QVERIFY(picture.load(In("P.gif"), "GIF"));
     }
 
+    // A package from before overviews were drawn: the placeholder's bytes, pages newer than
+    // the program. A pass draws the toolpath once; for a program without motion it marks the
+    // placeholder (with the tools page's time) so that later passes leave it alone.
+    void placeholderOverviewIsDrawnOnce_data()
+    {
+        QTest::addColumn<QByteArray>("program");
+        QTest::addColumn<bool>("drawn");
+        QTest::newRow("motion") << QByteArray("T1 M6\nG0 X0 Y0 Z5\nG1 Z-1 F100\nX40 Y20\n") << true;
+        QTest::newRow("no motion") << QByteArray("T1 M6 (ROUGH)\n") << false;
+    }
+
+    void placeholderOverviewIsDrawnOnce()
+    {
+        QFETCH(QByteArray, program);
+        QFETCH(bool, drawn);
+        QVERIFY(Make("P.NC", program) && Access::Essential(*package));
+        const QDateTime longAgo(QDate(2020, 1, 1), QTime(12, 0));
+        QVERIFY(TestUtils::WriteFile(In("P.gif"), "GIF89a placeholder") &&
+                TestUtils::SetModTime(In("P.gif"), longAgo.addSecs(-60)) &&
+                TestUtils::SetModTime(In("P.NC"), longAgo.addDays(-1)));
+        for (const char *page : {"P.stats.html", "P.tools.html", "P.history.html"})
+            QVERIFY(TestUtils::SetModTime(In(page), longAgo));
+        QVERIFY(Access::Essential(*package));
+        QImage picture;
+        QCOMPARE(picture.load(In("P.gif"), "GIF"), drawn);
+        QCOMPARE(QFileInfo(In("P.gif")).lastModified() == longAgo, !drawn);
+        const QByteArray overview = TestUtils::ReadFile(In("P.gif"));
+        const QDateTime overviewTime = QFileInfo(In("P.gif")).lastModified();
+        QVERIFY(Access::Essential(*package)); // writes nothing
+        QCOMPARE(TestUtils::ReadFile(In("P.gif")), overview);
+        QCOMPARE(QFileInfo(In("P.gif")).lastModified(), overviewTime);
+        QCOMPARE(QFileInfo(In("P.tools.html")).lastModified(), longAgo);
+    }
+
     // No tools page without an NC program. A page written with other letter case is the
     // package's page: no second one appears.
     void conversationalPackage()
