@@ -160,6 +160,8 @@ void tst_PackageScan::deletesOnlyOnEvidence()
     QCOMPARE(events, expected);
     QCOMPARE(manager.GetPackage(uid) != nullptr, !dropped);
     QCOMPARE(QFileInfo::exists(folder + "/fixture.jpg"), folderKept);
+    // A manifest that lost its program entry (a move or an import cut short) lists the copy again.
+    QVERIFY(situation != "copy" || ReadFile(folder + "/manifest.xml").contains(">OLD.NC<"));
     QCOMPARE(int(manager.GetLastScanReport().keptUnreachable), keptUnreachable);
     QCOMPARE(QDir(root).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot).size(), folderKept ? 2 : 1);
 }

@@ -1,12 +1,12 @@
 // Special files in a packages root, met through pkgtool as a user meets them: FIFOs where
 // files belong, linked package folders, links inside a package, control characters in names.
+#include "PkgtoolRun.h"
 #include "TestUtils.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,11 +25,9 @@ class tst_OddFiles : public QObject
     // -1 when the run had to be killed: a command that blocks fails the test instead of hanging it.
     int Run(const QStringList &arguments)
     {
-        QProcess process;
-        process.start(QStringLiteral(PM_PKGTOOL), arguments);
-        const bool done = process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
-        out = QString::fromUtf8(process.readAllStandardOutput());
-        return done ? process.exitCode() : -1;
+        const TestUtils::ToolRun run = TestUtils::Pkgtool(arguments, 20000);
+        out = run.out;
+        return run.exitCode;
     }
     int Run(const QString &line) { return Run(QString(line).replace(u"@uid"_s, uid).split(u' ')); }
     int RunIn(const QString &line)

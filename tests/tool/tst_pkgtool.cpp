@@ -1,4 +1,5 @@
 // pkgtool as people and scripts use it: the built executable, run as a process.
+#include "PkgtoolRun.h"
 #include "TestUtils.h"
 
 #include <QFileInfo>
@@ -47,12 +48,9 @@ class tst_pkgtool : public QObject
     QStringList Args(const QString &line) const { return Expand(line).split(u' ', Qt::SkipEmptyParts); }
     int Run(const QString &line)
     {
-        QProcess process; // its destructor kills one that hangs
-        process.start(QStringLiteral(PM_PKGTOOL), Args(line));
-        const bool done = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-        out = QString::fromUtf8(process.readAllStandardOutput());
-        err = QString::fromUtf8(process.readAllStandardError());
-        return done ? process.exitCode() : -1;
+        const TestUtils::ToolRun run = TestUtils::Pkgtool(Args(line));
+        out = run.out, err = run.err;
+        return run.exitCode;
     }
     QJsonObject Json(const QString &line) { return Run(line), QJsonDocument::fromJson(out.toUtf8()).object(); }
 
@@ -107,20 +105,17 @@ private Q_SLOTS:
         row("frobnicate", 2, "COMMAND");
         row("list --root @root --fast", 2, "list");
         row("list --root @root --kind lathe", 2, "list");
-        row("list --root @root --json=1", 2, "list");
         row("scan --root @root", 2, "scan");
         row("scan --root @root @parts --watch --interval 0", 2, "scan");
-        row("stats --root @root @uidPLATE_7 many", 2, "stats");
         row("history --root @root @uidPLATE_7 text --event 9", 2, "history");
+        row("stats --root @root @uidPLATE_7 many", 2, "stats");
         row("add-file --root @root @uidPLATE_7 @parts/readme.txt --as ../../evil.txt", 2, "add-file");
         row("import --root @root @root @parts a/b", 2, "import");
         row("list --root @parts/none", 1, "packages root does not exist: @parts/none");
         row("scan --root @root @parts @parts/none", 1, "parts folder does not exist: @parts/none");
         row("show --root @root ,nowhere^x", 1, "no package ,NOWHERE^X in packages root: @root");
-        row("create --root @root @parts", 1, "cannot read program: @parts");
         row("create --root @root @parts/readme.txt", 1, "not a part program: @parts/readme.txt");
         row("add-file --root @root @uidPLATE_7 @parts/a.jpg", 1, "file does not exist: @parts/a.jpg");
-        row("import --root @root @parts/none @parts", 1, "source package folder does not exist: @parts/none");
         // Refusals that keep data: nothing is overwritten, moved or deleted.
         row("create --root @root @parts/PLATE_7.NC", 1,
             "a package for this program exists already (@uidPLATE_7): @parts/PLATE_7.NC");
@@ -166,40 +161,6 @@ private Q_SLOTS:
         process.kill();
         process.waitForFinished();
         QVERIFY(QFileInfo(root + u'/' + Expand(u"@uidLATER"_s) + u".pkg"_s).isDir());
-    }
-
-    // A host watching its folders and pkgtool working beside it on the same packages root.
-    void secondProcessKeepsItsPackages()
-    {
-        const QString lathe = TestUtils::MakeDir(parts + u"/../lathe"_s);
-        QProcess watcher;
-        watcher.start(QStringLiteral(PM_PKGTOOL), Args(u"scan --root @root @parts --watch --interval 1"_s));
-        QString seen;
-        const auto passes = [&] {
-            return (seen += QString::fromUtf8(watcher.readAllStandardOutput())).count(u"scan: "_s);
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= 1, qPrintable(seen), 30000);
-
-        QVERIFY(TestUtils::WriteFile(lathe + u"/SHAFT.NC"_s, TestUtils::MillingProgram(u"SHAFT"_s)));
-        QVERIFY(TestUtils::WriteFile(dir.filePath(u"fixture.jpg"_s), "not really a photo"));
-        const QString shaftUid = QDir(lathe).absolutePath().toUpper().replace(u'/', u',') + u"^SHAFT"_s;
-        const QString shaft = root + u'/' + shaftUid + u".pkg"_s;
-        const QStringList lines{u"create --root @root "_s + lathe + u"/SHAFT.NC"_s,
-                                u"copy --root @root @uidPLATE_7 "_s + lathe + u"/COPY.NC"_s,
-                                u"move --root @root @uidHOUSING "_s + lathe + u"/MOVED.CNV"_s,
-                                u"add-file --root @root "_s + shaftUid + u' ' + dir.filePath(u"fixture.jpg"_s) +
-                                    u" --author Setter"_s};
-        for (const QString &line : lines)
-            QVERIFY2(Run(line) == 0, qPrintable(line + u": "_s + err));
-        const int now = passes();
-        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= now + 2, qPrintable(seen), 30000);
-        watcher.kill();
-        watcher.waitForFinished();
-
-        QVERIFY2(QFileInfo::exists(shaft + u"/fixture.jpg"_s), qPrintable(seen));
-        const QStringList folders = QDir(root).entryList({u"*.pkg"_s}, QDir::Dirs);
-        QCOMPARE(folders.size(), 4); // PLATE_7, SHAFT, COPY, MOVED
-        QVERIFY2(!seen.contains(u"dropped  "_s + Expand(u"@uidPLATE_7"_s) + u'\n'), qPrintable(seen));
     }
 
     // Removal deletes the file named as the package's program, never a note of the same name.
