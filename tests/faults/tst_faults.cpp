@@ -3,12 +3,12 @@
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
 
-#include "FaultTestUtils.h"
 #include "PkgtoolRun.h"
 #include "TestUtils.h"
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,10 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-using namespace FaultTestUtils;
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
 
@@ -34,6 +35,78 @@ constexpr qint64 MemoryFactor = 1;
 #endif
 
 namespace {
+
+// False (with the reason) when the file cannot be opened or is not well-formed XML.
+bool ParsesAsXml(const QString &path, QString *error)
+{
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&file);
+    while (opened && !xml.atEnd())
+        xml.readNext();
+    *error = opened ? xml.errorString() : file.errorString();
+    return opened && !xml.hasError();
+}
+
+// Peak resident memory in KiB, first reset to the current size if asked; -1 where /proc
+// does not tell.
+qint64 PeakRssKiB(bool reset = false)
+{
+    QFile clearRefs(u"/proc/self/clear_refs"_s), status(u"/proc/self/status"_s);
+    const bool cleared =
+        !reset || (clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1 && clearRefs.flush());
+    const QByteArray text = cleared && status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("VmHWM:");
+    return at < 0 ? -1 : text.mid(at + 6, 24).trimmed().split(' ').value(0).toLongLong();
+}
+
+// Appends `size` bytes made of `line` repeated, without holding them in memory.
+bool AppendRepeated(const QString &path, const QByteArray &line, qint64 size)
+{
+    QFile file(path);
+    const QByteArray block = line.repeated(qMax<qsizetype>(1, (1 << 20) / qMax<qsizetype>(1, line.size())));
+    bool ok = file.open(QIODevice::Append);
+    for (qint64 left = size; ok && left > 0; left -= block.size())
+        ok = file.write(block.constData(), qMin<qint64>(left, block.size())) > 0;
+    return ok;
+}
+
+// Makes a folder read-only while it lives (immutable when running as root, where
+// permissions are ignored); `active` tells whether that worked.
+struct ReadOnlyGuard
+{
+    explicit ReadOnlyGuard(const QString &path) : path(path)
+    {
+        active = ::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0
+                                  : QFile::setPermissions(path, QFile::permissions(path) & ~QFileDevice::WriteOwner);
+    }
+    ~ReadOnlyGuard() { Release(); }
+    void Release()
+    {
+        if (active)
+            (void)(::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"-i"_s, path}) == 0
+                                    : QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner));
+        active = false;
+    }
+    QString path;
+    bool active = false;
+};
+
+// Lowers this process's file size limit, with SIGXFSZ ignored so that a write past it
+// fails instead of killing the process; restored on destruction.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        active = ::getrlimit(RLIMIT_FSIZE, &saved) == 0;
+        const struct rlimit limit = {rlim_t(bytes), saved.rlim_max};
+        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() { (void)(active && ::setrlimit(RLIMIT_FSIZE, &saved) == 0); }
+    struct rlimit saved = {};
+    bool active = false;
+};
 
 // A packages root with its registry, a parts folder named as the test asks, and a package
 // for one program made on request.
