@@ -1,5 +1,7 @@
 #include "TestUtils.h"
 
+#include <QXmlStreamReader>
+
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -77,6 +79,17 @@ QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes)
                      withBytes && QFileInfo(path).isFile() ? ReadFile(path) : QByteArray());
     }
     return files;
+}
+
+bool ParsesAsXml(const QString &path, QString *error)
+{
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&file);
+    while (opened && !xml.atEnd())
+        xml.readNext();
+    *error = opened ? xml.errorString() : file.errorString();
+    return opened && !xml.hasError();
 }
 
 } // namespace TestUtils

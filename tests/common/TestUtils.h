@@ -20,6 +20,9 @@ QByteArray MillingProgram(const QString &name);
 QByteArray ConversationalProgram();
 // Makes the folder and returns its absolute path.
 QString MakeDir(const QString &path);
+
+// False (with the reason) when the file cannot be opened or is not well-formed XML.
+bool ParsesAsXml(const QString &path, QString *error);
 // Every file below `folder` (hidden ones and links included), by path relative to it, with
 // the bytes of the regular ones unless `withBytes` is false: to show that nothing changed.
 QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes = true);

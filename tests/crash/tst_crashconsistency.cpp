@@ -1,6 +1,5 @@
 #include "cPackageManager.h"
 
-#include "FaultTestUtils.h"
 #include "TestUtils.h"
 
 #include <QCoreApplication>
@@ -20,7 +19,6 @@
 // the time; the test kills it at random moments and checks after every kill that nothing
 // on disk is torn and that a new registry over the packages root still works.
 
-using namespace FaultTestUtils;
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
 

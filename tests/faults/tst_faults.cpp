@@ -3,17 +3,26 @@
 #include "platform/PlatformFiles.h"
 #include "programs/PartPrograms.h"
 
-#include "FaultTestUtils.h"
+#include "PkgtoolRun.h"
 #include "TestUtils.h"
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
+#include <vector>
 
-using namespace FaultTestUtils;
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
 
@@ -26,6 +35,66 @@ constexpr qint64 MemoryFactor = 1;
 #endif
 
 namespace {
+
+// Peak resident memory in KiB, first reset to the current size if asked; -1 where /proc
+// does not tell.
+qint64 PeakRssKiB(bool reset = false)
+{
+    QFile clearRefs(u"/proc/self/clear_refs"_s), status(u"/proc/self/status"_s);
+    const bool cleared =
+        !reset || (clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1 && clearRefs.flush());
+    const QByteArray text = cleared && status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("VmHWM:");
+    return at < 0 ? -1 : text.mid(at + 6, 24).trimmed().split(' ').value(0).toLongLong();
+}
+
+// Appends `size` bytes made of `line` repeated, without holding them in memory.
+bool AppendRepeated(const QString &path, const QByteArray &line, qint64 size)
+{
+    QFile file(path);
+    const QByteArray block = line.repeated(qMax<qsizetype>(1, (1 << 20) / qMax<qsizetype>(1, line.size())));
+    bool ok = file.open(QIODevice::Append);
+    for (qint64 left = size; ok && left > 0; left -= block.size())
+        ok = file.write(block.constData(), qMin<qint64>(left, block.size())) > 0;
+    return ok;
+}
+
+// Makes a folder read-only while it lives (immutable when running as root, where
+// permissions are ignored); `active` tells whether that worked.
+struct ReadOnlyGuard
+{
+    explicit ReadOnlyGuard(const QString &path) : path(path)
+    {
+        active = ::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0
+                                  : QFile::setPermissions(path, QFile::permissions(path) & ~QFileDevice::WriteOwner);
+    }
+    ~ReadOnlyGuard() { Release(); }
+    void Release()
+    {
+        if (active)
+            (void)(::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"-i"_s, path}) == 0
+                                    : QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner));
+        active = false;
+    }
+    QString path;
+    bool active = false;
+};
+
+// Lowers this process's file size limit, with SIGXFSZ ignored so that a write past it
+// fails instead of killing the process; restored on destruction.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        active = ::getrlimit(RLIMIT_FSIZE, &saved) == 0;
+        const struct rlimit limit = {rlim_t(bytes), saved.rlim_max};
+        active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() { (void)(active && ::setrlimit(RLIMIT_FSIZE, &saved) == 0); }
+    struct rlimit saved = {};
+    bool active = false;
+};
 
 // A packages root with its registry, a parts folder named as the test asks, and a package
 // for one program made on request.
@@ -87,6 +156,65 @@ void VerifyRepaired(Workspace &ws, cPackageManager *registry)
     VerifyTidy(ws);
 }
 
+int Count(const QByteArray &bytes, const char *pattern)
+{
+    return int(QString::fromUtf8(bytes).count(QRegularExpression(QString::fromLatin1(pattern))));
+}
+
+// A package for PLATE.NC with a note by "Ann", made by pkgtool as a host or a script would.
+struct ToolPackage
+{
+    QString root, parts, uid, folder;
+
+    bool Make(const QString &base)
+    {
+        root = MakeDir(base + u"/packages"_s);
+        parts = MakeDir(base + u"/parts"_s);
+        if (!WriteFile(parts + u"/PLATE.NC"_s, MillingProgram(u"PLATE"_s)) ||
+            !WriteFile(base + u"/note.txt"_s, "G54 set on the left jaw\n") ||
+            Pkgtool({u"create"_s, u"--root"_s, root, parts + u"/PLATE.NC"_s}).exitCode != 0)
+            return false;
+        const QStringList folders = QDir(root).entryList({u"*.pkg"_s}, QDir::Dirs);
+        folder = root + u'/' + folders.value(0);
+        uid = QFileInfo(folder).completeBaseName();
+        return folders.size() == 1 &&
+               Pkgtool({u"add-file"_s, u"--root"_s, root, uid, base + u"/note.txt"_s, u"--author"_s, u"Ann"_s})
+                       .exitCode == 0;
+    }
+    QByteArray Page(const char *suffix) const { return ReadFile(folder + u"/PLATE"_s + QLatin1String(suffix)); }
+};
+
+// A tmpfs of `size` mounted on a folder, unmounted at the end (root only).
+struct SmallDisk
+{
+    QString path;
+    bool mounted = false;
+    SmallDisk(const QString &folder, const char *size) : path(MakeDir(folder))
+    {
+        const QByteArray options = QByteArray("size=") + size;
+        mounted = ::geteuid() == 0 &&
+                  ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+    // Takes the rest of the space but `keep` bytes, so that a larger write fails.
+    bool Fill(qint64 keep = 0) const
+    {
+        QFile filler(path + u"/filler"_s);
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return false;
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) { // whatever a smaller write could still take
+        }
+        return filler.resize(filler.size() - keep);
+    }
+};
+
 } // namespace
 
 class tst_Faults : public QObject
@@ -103,6 +231,11 @@ private Q_SLOTS:
     void brokenManifest_data();
     void brokenManifest();
     void hugeTextIsStreamed();
+    // Several pkgtool processes on one package, and pkgtool on a full disk.
+    void parallelWritersKeepEveryUpdate_data();
+    void parallelWritersKeepEveryUpdate();
+    void killedLockHolderBlocksNoOne();
+    void fullDiskLeavesPackagesWhole();
 };
 
 void tst_Faults::readOnlyFolders_data()
@@ -328,6 +461,113 @@ void tst_Faults::hugeTextIsStreamed()
     QVERIFY2(PeakRssKiB() - startKiB < 50 * 1024 * MemoryFactor, "the program was held in memory");
     QCOMPARE(QFileInfo(ws.Folder(package) + u"/BIG"_s).size(), QFileInfo(text).size());
     VerifyTidy(ws);
+}
+
+void tst_Faults::parallelWritersKeepEveryUpdate_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *command : {"add-file", "history", "stats"})
+        QTest::newRow(command) << QString::fromLatin1(command);
+}
+
+void tst_Faults::parallelWritersKeepEveryUpdate()
+{
+    QFETCH(QString, command);
+    QTemporaryDir dir;
+    ToolPackage tp;
+    QVERIFY(tp.Make(dir.path()));
+    const int writers = 20;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < writers; ++i) {
+        QStringList arguments{command, u"--root"_s, tp.root, tp.uid};
+        if (command == u"add-file"_s) {
+            const QString file = dir.path() + u"/sheet%1.txt"_s.arg(i);
+            QVERIFY(WriteFile(file, "sheet\n"));
+            arguments << file << u"--author"_s << u"Writer%1"_s.arg(i);
+        } else {
+            arguments << (command == u"history"_s ? u"row%1"_s.arg(i) : u"1"_s);
+        }
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(QStringLiteral(PM_PKGTOOL), arguments);
+    }
+    for (auto &process : processes) {
+        QVERIFY(process->waitForFinished(300000));
+        QCOMPARE(process->exitCode(), 0);
+    }
+    const QByteArray manifest = ReadFile(tp.folder + u"/manifest.xml"_s);
+    if (command == u"add-file"_s)
+        QCOMPARE(Count(manifest, "author=\"Writer\\d+\""), writers);
+    else if (command == u"history"_s)
+        QCOMPARE(Count(tp.Page(".history.html"), "<td>row\\d+</td>"), writers);
+    else
+        QVERIFY2(tp.Page(".stats.html").contains("data-runs=\"20\""), tp.Page(".stats.html").constData());
+    // Ann's note survived all of them; no temporary is left, and the lock file is no entry.
+    QVERIFY(manifest.contains("author=\"Ann\"") && !manifest.contains(".package.lock"));
+    QCOMPARE(QDir(tp.folder).entryList({u"*.pmtmp"_s}, QDir::Files | QDir::Hidden), QStringList());
+    const ToolRun show = Pkgtool({u"show"_s, u"--root"_s, tp.root, tp.uid});
+    QVERIFY(show.exitCode == 0 && !show.out.contains(u".package"_s));
+}
+
+void tst_Faults::killedLockHolderBlocksNoOne()
+{
+    QTemporaryDir dir;
+    ToolPackage tp;
+    QVERIFY(tp.Make(dir.path()));
+    QProcess holder;
+    holder.start(QStringLiteral(PM_TEST_HELPER_DIR "/lock_holder"), {tp.folder + u"/.package.lock"_s});
+    QVERIFY(holder.waitForReadyRead(30000) && holder.readAll().startsWith("locked"));
+    QProcess writer;
+    writer.start(QStringLiteral(PM_PKGTOOL), {u"history"_s, u"--root"_s, tp.root, tp.uid, u"after the kill"_s});
+    // It waits while the lock is held ...
+    QVERIFY(!writer.waitForFinished(1500));
+    QVERIFY(!tp.Page(".history.html").contains("after the kill"));
+    // ... and goes on once its holder is killed.
+    holder.kill();
+    QVERIFY(holder.waitForFinished(30000));
+    QVERIFY(writer.waitForFinished(120000));
+    QCOMPARE(writer.exitCode(), 0);
+    QVERIFY(tp.Page(".history.html").contains("after the kill"));
+}
+
+void tst_Faults::fullDiskLeavesPackagesWhole()
+{
+    QTemporaryDir dir;
+    SmallDisk disk(dir.path() + u"/disk"_s, "2m");
+    if (!disk.mounted)
+        QSKIP("mounting a small tmpfs needs root");
+    ToolPackage tp;
+    QVERIFY(tp.Make(disk.path));
+    const QString root = tp.root, parts = tp.parts;
+    // A photo too large for what is left once the disk is nearly full.
+    QVERIFY(WriteFile(parts + u"/photo.jpg"_s, QByteArray(300 * 1024, 'p')));
+    QVERIFY(Pkgtool({u"add-file"_s, u"--root"_s, root, tp.uid, parts + u"/photo.jpg"_s}).exitCode == 0);
+    QVERIFY(QFile::remove(parts + u"/photo.jpg"_s));
+    const QByteArray history = tp.Page(".history.html");
+    const QStringList before = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY(disk.Fill(200 * 1024)); // room for small files, not for the photo
+
+    // A copy that cannot copy the photo is undone; nothing is filed.
+    QCOMPARE(Pkgtool({u"copy"_s, u"--root"_s, root, tp.uid, parts + u"/COPY.NC"_s}).exitCode, 1);
+    QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot), before);
+    QVERIFY(!QFileInfo::exists(parts + u"/COPY.NC"_s));
+
+    QVERIFY(disk.Fill());
+    const ToolRun run = Pkgtool({u"history"_s, u"--root"_s, root, tp.uid, u"on a full disk"_s});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.split(u'\n').filter(QRegularExpression(u"^pkgtool: "_s)).size(), 1); // one line, no flood
+    QCOMPARE(tp.Page(".history.html"), history);
+
+    // A move that cannot write its manifest and history row is undone and says so; it never
+    // leaves an empty manifest behind.
+    const ToolRun move = Pkgtool({u"move"_s, u"--root"_s, root, tp.uid, parts + u"/MOVED.NC"_s});
+    QCOMPARE(move.exitCode, 1);
+    QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot), before);
+    QVERIFY(QFileInfo::exists(parts + u"/PLATE.NC"_s) && !QFileInfo::exists(parts + u"/MOVED.NC"_s));
+    QCOMPARE(tp.Page(".history.html"), history);
+    for (const QString &name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QVERIFY2(ReadFile(root + u'/' + name + u"/manifest.xml"_s).contains("author=\"Ann\""), qPrintable(name));
+        QCOMPARE(QDir(root + u'/' + name).entryList({u"*.pmtmp"_s}, QDir::Files | QDir::Hidden), QStringList());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)

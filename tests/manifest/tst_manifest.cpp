@@ -402,14 +402,6 @@ void tst_Manifest::packageBinding()
     QVERIFY(Access::ImportManifest(*package));
     QVERIFY(Access::ExportManifest(*package));
     QVERIFY(TestUtils::ReadFile(manifestPath).contains("package_name=\"BRACKET\""));
-
-    // The start-up scan loads each manifest.
-    QVERIFY(TestUtils::WriteFile(manifestPath, Xml("<Note author=\"Jo\">notes.txt</Note>\n", "package_size=\"1234\"")));
-    cPackageManager registry(QDir(holder->filePath(QStringLiteral("packages"))));
-    const cPackage *loaded = registry.GetPackage(QStringLiteral("ABC^BRACKET"));
-    QVERIFY(loaded);
-    QCOMPARE(loaded->GetPackageSize(), 1234u);
-    QCOMPARE(loaded->GetManifestItem(Note)->GetAuthorString(), QStringLiteral("Jo"));
 }
 
 void tst_Manifest::packageSizes_data()

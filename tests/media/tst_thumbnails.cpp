@@ -121,29 +121,6 @@ private Q_SLOTS:
         QCOMPARE(QImage(thumb).size(), QSize(110, 82)); // one second older is remade
     }
 
-    void defaultFileCopies_data()
-    {
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("PDF") << QStringLiteral("manual.pdf") << QStringLiteral("manual.pdf.thumb");
-        QTest::newRow("NC program") << QStringLiteral("PART1.NC") << QStringLiteral("PART1.gif");
-        QTest::newRow("dotted name") << QStringLiteral("PART.V2.NC") << QStringLiteral("PART.V2.gif");
-        QTest::newRow("lower case") << QStringLiteral("part3.nc") << QStringLiteral("part3.gif");
-    }
-
-    void defaultFileCopies()
-    {
-        QFETCH(QString, item);
-        QFETCH(QString, expected);
-        QVERIFY(TestUtils::WriteFile(Path(item), "content"));
-        const QFileInfo info(Path(item));
-        const bool pdf = item.endsWith(QLatin1String(".pdf"));
-        QCOMPARE(pdf ? GeneratePdfThumbnail(info) : GenerateUndeterminedRendering(info), expected);
-        const QString shipped = pdf ? "generic_pdf.thumb" : "undetermined_rendering.gif";
-        QCOMPARE(TestUtils::ReadFile(Path(expected)), TestUtils::ReadFile(PM_SOURCE_DIR "/data/" + shipped));
-        QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 2);
-    }
-
     // An unchanged package is left alone at the next pass, whatever the clocks and sizes.
     void secondPassWritesNothing_data()
     {

@@ -1,3 +1,4 @@
+#include "PkgtoolRun.h"
 #include "TestUtils.h"
 #include "cPackage.h"
 #include "cPackageManager.h"
@@ -121,15 +122,9 @@ private Q_SLOTS:
         const QString runs = dir + "/runs";
         QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
         QVERIFY(TestUtils::WriteFile(dir + "/notes.txt", "left jaw\n"));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_fails");
-        environment.insert("PM_FFMPEG_RUNS_FILE", runs);
-        const auto pkgtool = [&](const QStringList &arguments) {
-            QProcess process;
-            process.setProcessEnvironment(environment);
-            process.start(PM_PKGTOOL, arguments);
-            return process.waitForFinished(120000) && process.exitCode() == 0;
-        };
+        qputenv("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_fails");
+        qputenv("PM_FFMPEG_RUNS_FILE", QFile::encodeName(runs));
+        const auto pkgtool = [](const QStringList &arguments) { return TestUtils::Pkgtool(arguments).exitCode == 0; };
         const auto runCount = [&] { return TestUtils::ReadFile(runs).count('\n'); };
         const QStringList scan{"scan", "--root", root, parts};
         QVERIFY(pkgtool(scan));

@@ -27,7 +27,6 @@ private Q_SLOTS:
     void atomicWrite_data();
     void atomicWrite();
     void ownTemporaryFiles();
-    void fixedFoldersComeFromTheEnvironment();
 };
 
 void tst_Platform::namesMatchByUpperCase_data()
@@ -249,26 +248,6 @@ void tst_Platform::ownTemporaryFiles()
     left.sort();
     QCOMPARE(left, (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
     QVERIFY(QFileInfo::exists(outside));
-}
-
-void tst_Platform::fixedFoldersComeFromTheEnvironment()
-{
-    const QByteArray savedTemp = qgetenv("PACKAGEMANAGER_TEMP_DIR");
-    const QByteArray savedTool = qgetenv("PACKAGEMANAGER_FFMPEG");
-    qputenv("PACKAGEMANAGER_TEMP_DIR", "/tmp/elsewhere");
-    qputenv("PACKAGEMANAGER_FFMPEG", "/opt/tool");
-    QCOMPARE(Platform::TempDir(), QStringLiteral("/tmp/elsewhere"));
-    QCOMPARE(Platform::FfmpegProgram(), QStringLiteral("/opt/tool"));
-    qunsetenv("PACKAGEMANAGER_TEMP_DIR");
-    qunsetenv("PACKAGEMANAGER_FFMPEG");
-    QCOMPARE(Platform::TempDir(), QDir::tempPath() + QLatin1String("/TempQuarvington"));
-    QCOMPARE(Platform::FfmpegProgram(), QStringLiteral("ffmpeg"));
-    // The tests point the defaults folder at the project's data/.
-    QVERIFY(QFile::exists(Platform::DefaultsDir()));
-    if (!savedTemp.isEmpty())
-        qputenv("PACKAGEMANAGER_TEMP_DIR", savedTemp);
-    if (!savedTool.isEmpty())
-        qputenv("PACKAGEMANAGER_FFMPEG", savedTool);
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)

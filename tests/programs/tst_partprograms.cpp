@@ -74,7 +74,6 @@ private Q_SLOTS:
     void programsFromManifest();
     void displayedText_data();
     void displayedText();
-    void registryStartUp();
     void synchronize_data();
     void synchronize();
 
@@ -260,22 +259,6 @@ void tst_PartPrograms::displayedText()
     QCOMPARE(package->GetPgmLines(count, NCProgram), lines);
     // The whole program decodes alike in one piece, as the tools page reads it.
     QCOMPARE(ProgramText::Decode(bytes), package->GetPgmLines(1000, NCProgram).join(QString()));
-}
-
-void tst_PartPrograms::registryStartUp()
-{
-    // The scan brings a copy up to date, and lists a conversational-only package under its
-    // parts folder.
-    const QString part = Part(u"BRACKET.CNV"_s), copy = Copy(u"BRACKET.CNV"_s);
-    QVERIFY(TestUtils::WriteFile(part, TestUtils::ConversationalProgram()) && TestUtils::SetModTime(part, kTime));
-    QVERIFY(TestUtils::WriteFile(copy, "N1\nN2\n") && TestUtils::SetModTime(copy, kTime.addDays(1)));
-    QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<ConvProgram>BRACKET.CNV</ConvProgram>")));
-
-    cPackageManager registry{QDir(packages)};
-    QCOMPARE(TestUtils::ReadFile(copy), TestUtils::ConversationalProgram());
-    QCOMPARE(QFileInfo(copy).lastModified().toUTC(), kTime); // a copy keeps its source's time
-    QCOMPARE(registry.GetListOfPackages(parts, cPackageManager::eConvProgram).size(), 1);
-    QCOMPARE(registry.GetListOfPackages(parts, cPackageManager::eNCProgramOnly).size(), 0);
 }
 
 void tst_PartPrograms::synchronize_data()

@@ -11,18 +11,6 @@ struct cPackageTestAccess
 {
     static QString NameFromUID(const QString &uid) { return cPackage::GetNameFromUID(uid); }
     static QDir PartDirFromUID(const QString &uid) { return cPackage::GetPartDirFromPackageUID(uid); }
-    static cPackage *MakePackage(const QString &uid, const QString &folder)
-    {
-        return new cPackage(uid, QDir(folder), QDir(QString()));
-    }
-    static cPackage *MakeForProgram(const QString &folder, const QString &program)
-    {
-        return new cPackage(QFileInfo(folder), QFileInfo(program));
-    }
-    static cManifest *Manifest(const cPackage &package) { return package.manifest.get(); }
-    static QFileInfo PartNC(const cPackage &package) { return package.GetPartNCProgram(); }
-    static QFileInfo PartCONV(const cPackage &package) { return package.GetPartCONVProgram(); }
-    static void RemoveFromMaps(cPackageManager &registry, const QString &uid) { registry.RemovePackageFromMaps(uid); }
 };
 
 class tst_Registry : public QObject
@@ -35,8 +23,6 @@ private Q_SLOTS:
     void partsFolderDecodesToTheRealFolder();
     void startupRegistersPackageFolders();
     void doesPackageExistInItsThreeForms();
-    void packageFromProgramDerivesItsFields();
-    void copiesShareOneManifest();
 };
 
 void tst_Registry::identifiers_data()
@@ -128,12 +114,6 @@ void tst_Registry::startupRegistersPackageFolders()
              (QStringList{QStringLiteral("A!,P^ONE"), QStringLiteral("A!,P^TWO")}));
     QVERIFY(registry.GetPackageMap(QStringLiteral("a:\\p"), false).isEmpty());
     QCOMPARE(registry.GetPackageMap(QStringLiteral("NOTES"), false).keys(), QStringList{QStringLiteral("NOTES")});
-
-    cPackageTestAccess::RemoveFromMaps(registry, QStringLiteral("A!,P^ONE"));
-    cPackageTestAccess::RemoveFromMaps(registry, QStringLiteral("A!,P^TWO"));
-    QVERIFY(registry.GetPackageMap(QStringLiteral("A:/P"), false).isEmpty());
-    // The registry's authoritative map is not touched by the lookup maps.
-    QVERIFY(registry.GetPackage(QStringLiteral("A!,P^ONE")));
 }
 
 void tst_Registry::doesPackageExistInItsThreeForms()
@@ -154,52 +134,6 @@ void tst_Registry::doesPackageExistInItsThreeForms()
     QVERIFY(!registry.DoesPackageExist(QStringLiteral("PART"), QDir(parts)));
     QVERIFY(registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.V2.pkg")), QDir(parts)));
     QVERIFY(!registry.DoesPackageExist(QDir(QStringLiteral("/anywhere/D!,JOBS^PART.pkg")), QDir(parts)));
-}
-
-void tst_Registry::packageFromProgramDerivesItsFields()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString parts = MakeDir(dir.path() + QLatin1String("/parts"));
-    QVERIFY(WriteFile(parts + QLatin1String("/PROG.CNV"), ConversationalProgram()));
-    QVERIFY(WriteFile(parts + QLatin1String("/OTHER.NC"), MillingProgram(QStringLiteral("OTHER"))));
-    const QString folder = dir.path() + QLatin1String("/ABC^PROG.pkg");
-
-    std::unique_ptr<cPackage> conv(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/PROG.CNV")));
-    QCOMPARE(conv->GetPackageUID(), QStringLiteral("ABC^PROG"));
-    QCOMPARE(conv->GetPackageName(), QStringLiteral("PROG"));
-    QCOMPARE(cPackageTestAccess::PartCONV(*conv).absoluteFilePath(), parts + QLatin1String("/PROG.CNV"));
-    QCOMPARE(cPackageTestAccess::PartNC(*conv).absoluteFilePath(), parts + QLatin1String("/PROG"));
-
-    std::unique_ptr<cPackage> nc(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/OTHER.NC")));
-    QCOMPARE(cPackageTestAccess::PartNC(*nc).absoluteFilePath(), parts + QLatin1String("/OTHER.NC"));
-    QCOMPARE(cPackageTestAccess::PartCONV(*nc).absoluteFilePath(), parts + QLatin1String("/OTHER.CNV"));
-
-    std::unique_ptr<cPackage> missing(cPackageTestAccess::MakeForProgram(folder, parts + QLatin1String("/GONE.NC")));
-    QVERIFY(cPackageTestAccess::PartNC(*missing).filePath().isEmpty());
-    QVERIFY(cPackageTestAccess::PartCONV(*missing).filePath().isEmpty());
-
-    // The identifier constructor upper-cases the identifier but takes the name as given.
-    std::unique_ptr<cPackage> lower(cPackageTestAccess::MakePackage(QStringLiteral("abc^prog"), folder));
-    QCOMPARE(lower->GetPackageUID(), QStringLiteral("ABC^PROG"));
-    QCOMPARE(lower->GetPackageName(), QStringLiteral("prog"));
-}
-
-void tst_Registry::copiesShareOneManifest()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    auto *original = cPackageTestAccess::MakePackage(QStringLiteral("A^B"), dir.path());
-    auto *copy = new cPackage(*original);
-    cPackage assigned = *copy;
-    QVERIFY(cPackageTestAccess::Manifest(*original));
-    QCOMPARE(cPackageTestAccess::Manifest(*copy), cPackageTestAccess::Manifest(*original));
-    QCOMPARE(cPackageTestAccess::Manifest(assigned), cPackageTestAccess::Manifest(*original));
-    QCOMPARE(copy->GetPackageSize(), original->GetPackageSize());
-    // Destroying the copies in any order frees the shared parts once (checked under ASan).
-    delete original;
-    QCOMPARE(assigned.GetPackageUID(), QStringLiteral("A^B"));
-    delete copy;
 }
 
 QTEST_GUILESS_MAIN(tst_Registry)

