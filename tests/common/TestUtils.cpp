@@ -5,7 +5,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/time.h>
 
 namespace TestUtils {
@@ -79,6 +82,42 @@ QMap<QString, QByteArray> Snapshot(const QString &folder, bool withBytes)
                      withBytes && QFileInfo(path).isFile() ? ReadFile(path) : QByteArray());
     }
     return files;
+}
+
+QStringList Entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+ToolRun Pkgtool(const QStringList &arguments, int timeoutMs)
+{
+    QProcess process; // its destructor kills one that hangs
+    process.start(QStringLiteral(PM_PKGTOOL), arguments);
+    ToolRun run;
+    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes) : savedHandler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    struct rlimit limit = {};
+    active = ::getrlimit(RLIMIT_FSIZE, &limit) == 0;
+    saved = limit.rlim_cur;
+    limit.rlim_cur = rlim_t(bytes);
+    active = active && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    struct rlimit limit = {};
+    if (active && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        limit.rlim_cur = rlim_t(saved);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::signal(SIGXFSZ, savedHandler);
 }
 
 bool ParsesAsXml(const QString &path, QString *error)

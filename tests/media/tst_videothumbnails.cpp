@@ -1,4 +1,3 @@
-#include "PkgtoolRun.h"
 #include "TestUtils.h"
 #include "cPackage.h"
 #include "cPackageManager.h"
@@ -21,10 +20,7 @@ struct cPackageTestAccess
     static bool UpdateThumbs(const QString &dir) { return cPackage(QFileInfo(dir), QFileInfo()).UpdatePackageThumbs(); }
 };
 
-static QStringList Entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
+using TestUtils::Entries;
 
 class tst_VideoThumbnails : public QObject
 {
@@ -32,6 +28,14 @@ class tst_VideoThumbnails : public QObject
 
     QTemporaryDir root;
     QString dir, tempFolder;
+    QString packages, parts; // with PLATE_7.NC, for the tests through the registry
+
+    // The package of PLATE_7 once scanned, with `video` in it.
+    QString PackageWithVideo(const QByteArray &video)
+    {
+        const QString package = QDir(packages).entryInfoList({"*.pkg"}, QDir::Dirs).value(0).absoluteFilePath();
+        return package.isEmpty() || !TestUtils::WriteFile(package + "/clip.mp4", video) ? QString() : package;
+    }
 
 private Q_SLOTS:
     void init()
@@ -40,6 +44,8 @@ private Q_SLOTS:
                                                QString::fromLatin1(QTest::currentDataTag())));
         tempFolder = dir + "/Temp";
         qputenv("PACKAGEMANAGER_TEMP_DIR", QFile::encodeName(tempFolder));
+        packages = TestUtils::MakeDir(dir + "/packages"), parts = TestUtils::MakeDir(dir + "/parts");
+        QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
     }
 
     // Both packages hold a clip.mp4: the two requests must not meet in the temporary folder.
@@ -118,24 +124,22 @@ private Q_SLOTS:
     // a changed video is tried again.
     void failedVideoNotRetried()
     {
-        const QString root = TestUtils::MakeDir(dir + "/packages"), parts = TestUtils::MakeDir(dir + "/parts");
         const QString runs = dir + "/runs";
-        QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
         QVERIFY(TestUtils::WriteFile(dir + "/notes.txt", "left jaw\n"));
         qputenv("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_fails");
         qputenv("PM_FFMPEG_RUNS_FILE", QFile::encodeName(runs));
         const auto pkgtool = [](const QStringList &arguments) { return TestUtils::Pkgtool(arguments).exitCode == 0; };
         const auto runCount = [&] { return TestUtils::ReadFile(runs).count('\n'); };
-        const QStringList scan{"scan", "--root", root, parts};
+        const QStringList scan{"scan", "--root", packages, parts};
         QVERIFY(pkgtool(scan));
-        const QString package = QDir(root).entryInfoList({"*.pkg"}, QDir::Dirs).value(0).absoluteFilePath();
-        QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "not a video"));
+        const QString package = PackageWithVideo("not a video");
+        QVERIFY(!package.isEmpty());
 
         QVERIFY(pkgtool(scan));
         const qsizetype first = runCount();
         QVERIFY(first > 0);
         QVERIFY(pkgtool(scan));
-        QVERIFY(pkgtool({"add-file", "--root", root, QFileInfo(package).completeBaseName(), dir + "/notes.txt"}));
+        QVERIFY(pkgtool({"add-file", "--root", packages, QFileInfo(package).completeBaseName(), dir + "/notes.txt"}));
         QCOMPARE(runCount(), first);
 
         QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "another video"));
@@ -150,13 +154,11 @@ private Q_SLOTS:
         qputenv("PACKAGEMANAGER_FFMPEG", PM_TEST_HELPER_DIR "/ffmpeg_hangs");
         const QString pidFile = dir + "/hang.pid";
         qputenv("PM_HANG_PID_FILE", QFile::encodeName(pidFile));
-        const QString root = TestUtils::MakeDir(dir + "/packages"), parts = TestUtils::MakeDir(dir + "/parts");
-        QVERIFY(TestUtils::WriteFile(parts + "/PLATE_7.NC", TestUtils::MillingProgram("PLATE_7")));
-        auto registry = std::make_unique<cPackageManager>(QDir(root));
+        auto registry = std::make_unique<cPackageManager>(QDir(packages));
         QSignalSpy completed(registry.get(), &cPackageManager::PackageScanCompleted);
         QVERIFY(registry->DoBackgroundScanForPackageUpdates({parts}) && completed.wait(60000));
-        const QString package = QDir(root).entryInfoList({"*.pkg"}, QDir::Dirs).value(0).absoluteFilePath();
-        QVERIFY(TestUtils::WriteFile(package + "/clip.mp4", "any video"));
+        const QString package = PackageWithVideo("any video");
+        QVERIFY(!package.isEmpty());
 
         QVERIFY(registry->DoBackgroundScanForPackageUpdates({parts}));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 30000);

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 using namespace OperationsTest;
+using namespace Qt::StringLiterals;
 
 // Creating, importing, moving, copying and removing packages through the registry. Names
 // compared without regard to case follow the identifier's upper-casing, and what would be one
@@ -234,24 +235,18 @@ void tst_RegistryOperations::programWhateverItsLetters_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("companion");    // a conversational program beside it, or none
     QTest::addColumn<QString>("manifestName"); // the spelling another tool left
-    QTest::newRow("plain letters") << "Mill"
-                                   << "PROG.NC" << QString() << "manifest.xml";
-    QTest::newRow("spaces and marks") << "Mill Shop"
-                                      << "Bracket 7, rev B!.nc" << QString() << "manifest.xml";
-    QTest::newRow("sharp s") << "Maße"
-                             << "Größe.nc" << QString() << "Manifest.xml";
-    QTest::newRow("dotless i") << "Kılıç"
-                               << "Kılavuz.nc" << QString() << "MANIFEST.XML";
-    QTest::newRow("dotted capital I") << "İzmir"
-                                      << "İnce.nc" << QString() << "manifest.xml";
-    QTest::newRow("ligatures") << "ﬁles"
-                               << "ﬂange.nc"
-                               << "ﬂange.cnv"
-                               << "manifest.xml";
-    QTest::newRow("lower-case conversational") << "lathe"
-                                               << "plate.nc"
-                                               << "plate.cnv"
-                                               << "Manifest.Xml";
+    const auto row = [](const char *tag, const char *folder, const char *program, const char *companion,
+                        const char *manifestName) {
+        QTest::newRow(tag) << QString::fromUtf8(folder) << QString::fromUtf8(program) << QString::fromUtf8(companion)
+                           << QString::fromUtf8(manifestName);
+    };
+    row("plain letters", "Mill", "PROG.NC", "", "manifest.xml");
+    row("spaces and marks", "Mill Shop", "Bracket 7, rev B!.nc", "", "manifest.xml");
+    row("sharp s", "Maße", "Größe.nc", "", "Manifest.xml");
+    row("dotless i", "Kılıç", "Kılavuz.nc", "", "MANIFEST.XML");
+    row("dotted capital I", "İzmir", "İnce.nc", "", "manifest.xml");
+    row("ligatures", "ﬁles", "ﬂange.nc", "ﬂange.cnv", "manifest.xml");
+    row("lower-case conversational", "lathe", "plate.nc", "plate.cnv", "Manifest.Xml");
 }
 
 void tst_RegistryOperations::programWhateverItsLetters()
@@ -263,7 +258,9 @@ void tst_RegistryOperations::programWhateverItsLetters()
     Workspace space;
     const QString parts = MakeDir(space.Path("parts/" + partsFolder));
     const QString programPath = parts + u'/' + program;
-    QVERIFY(WriteFile(programPath, MillingProgram("A")));
+    // A note named as the program, in other letters: removal must not take it for the program.
+    const QString note = parts + u'/' + QFileInfo(program).completeBaseName().toUpper() + ".txt";
+    QVERIFY(WriteFile(programPath, MillingProgram("A")) && WriteFile(note, "left jaw\n"));
     if (!companion.isEmpty())
         QVERIFY(WriteFile(parts + u'/' + companion, ConversationalProgram()));
     QString uid;
@@ -307,7 +304,7 @@ void tst_RegistryOperations::programWhateverItsLetters()
 
     // Removal deletes the program of every spelling.
     QVERIFY(registry.RemovePackage(uid, true));
-    QVERIFY(!QFileInfo::exists(programPath) && !QFileInfo::exists(folder));
+    QVERIFY(!QFileInfo::exists(programPath) && !QFileInfo::exists(folder) && QFileInfo::exists(note));
     QVERIFY(companion.isEmpty() || !QFileInfo::exists(parts + u'/' + companion));
 }
 
@@ -315,13 +312,10 @@ void tst_RegistryOperations::otherSpellingsRefused_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("name");
-    QTest::newRow("copy onto a program") << "copy"
-                                         << "copy3.nc";
-    QTest::newRow("copy onto a conversational program") << "copy"
-                                                        << "Copy3.CNV";
-    QTest::newRow("move beside a program") << "move"
-                                           << "copy3.nc";
-    QTest::newRow("remove from a folder with a case twin") << "remove" << QString();
+    QTest::newRow("copy onto a program") << u"copy"_s << u"copy3.nc"_s;
+    QTest::newRow("copy onto a conversational program") << u"copy"_s << u"Copy3.CNV"_s;
+    QTest::newRow("move beside a program") << u"move"_s << u"copy3.nc"_s;
+    QTest::newRow("remove from a folder with a case twin") << u"remove"_s << QString();
 }
 
 void tst_RegistryOperations::otherSpellingsRefused()

@@ -18,7 +18,6 @@ private Q_SLOTS:
     void factsAgreeWithFileInfo_data();
     void factsAgreeWithFileInfo();
     void plainFilesAgreeWithDirListing();
-    void stampTellsVersionsApart_data();
     void stampTellsVersionsApart();
     void resolveCacheLastsForItsScopeOnly();
 
@@ -73,53 +72,34 @@ void tst_FileFacts::factsAgreeWithFileInfo()
 
 void tst_FileFacts::plainFilesAgreeWithDirListing()
 {
-    QStringList expected = QDir(dir->path()).entryList(QDir::Files | QDir::NoSymLinks, QDir::Name);
     QStringList listed = Platform::PlainFilesIn(dir->path());
     listed.sort();
-    QCOMPARE(listed, expected);
     QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt")}));
     QVERIFY(Platform::PlainFilesIn(dir->filePath(QStringLiteral("missing"))).isEmpty());
-
     // With links to files, and still without dangling links, folders and hidden files.
-    expected = QDir(dir->path()).entryList(QDir::Files, QDir::Name);
     listed = Platform::FilesIn(dir->path());
     listed.sort();
-    QCOMPARE(listed, expected);
     QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt"), QStringLiteral("link.NC")}));
 }
 
-void tst_FileFacts::stampTellsVersionsApart_data()
-{
-    QTest::addColumn<bool>("replace");
-    QTest::newRow("rewritten in place, same size") << false;
-    QTest::newRow("replaced by rename, same size and time") << true;
-}
-
+// Rewritten in place, then replaced by a rename, each time with the size and the old time
+// kept: the stamp shows another version of the file.
 void tst_FileFacts::stampTellsVersionsApart()
 {
-    QFETCH(bool, replace);
     const QString path = dir->filePath(QStringLiteral("manifest.xml"));
-    QVERIFY(TestUtils::WriteFile(path, "<Manifest a=\"1\"/>"));
     const QDateTime time(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
-    QVERIFY(TestUtils::SetModTime(path, time));
-    const Platform::FileStamp before = Platform::StampOf(path);
-    QVERIFY(before.IsValid());
-    QCOMPARE(Platform::StampOf(path), before);
+    QVERIFY(TestUtils::WriteFile(path, "<Manifest a=\"1\"/>") && TestUtils::SetModTime(path, time));
+    Platform::FileStamp before = Platform::StampOf(path);
+    QVERIFY(before.IsValid() && Platform::StampOf(path) == before);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(13) && file.write("2") == 1);
+    file.close();
+    QVERIFY(TestUtils::SetModTime(path, time) && Platform::StampOf(path) != before);
 
-    if (replace) {
-        QSaveFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<Manifest a=\"2\"/>");
-        QVERIFY(file.commit());
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.seek(13));
-        QCOMPARE(file.write("2"), 1);
-    }
-    // Even with the old time put back, the stamp shows another version of the file.
-    QVERIFY(TestUtils::SetModTime(path, time));
-    QVERIFY(Platform::StampOf(path) != before);
+    before = Platform::StampOf(path);
+    QSaveFile replacement(path);
+    QVERIFY(replacement.open(QIODevice::WriteOnly) && replacement.write("<Manifest a=\"3\"/>") == 17);
+    QVERIFY(replacement.commit() && TestUtils::SetModTime(path, time) && Platform::StampOf(path) != before);
 }
 
 void tst_FileFacts::resolveCacheLastsForItsScopeOnly()

@@ -6,8 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <optional>
 
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
@@ -21,12 +20,11 @@ private Q_SLOTS:
     void namesMatchByUpperCase();
     void resolvesPathsWhateverTheirCase_data();
     void resolvesPathsWhateverTheirCase();
-    void plainFileNames_data();
-    void plainFileNames();
     void copyKeepsTimeAndNeverOverwrites();
     void atomicWrite_data();
     void atomicWrite();
-    void ownTemporaryFiles();
+    void namesOfFilesAndTemporaries();
+    void removesOnlyStaleTemporaries();
 };
 
 void tst_Platform::namesMatchByUpperCase_data()
@@ -35,27 +33,20 @@ void tst_Platform::namesMatchByUpperCase_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<bool>("same");
     QTest::addColumn<int>("prefixOfB"); // characters of b that match a, or -1
-    QTest::newRow("ASCII") << "Prog.nc"
-                           << "PROG.NC" << true << 7;
-    QTest::newRow("ASCII, other name") << "PROG1.NC"
-                                       << "PROG.NC" << false << -1;
-    QTest::newRow("ASCII prefix") << "PROG"
-                                  << "prog.nc" << false << 4;
-    QTest::newRow("sharp s") << "GRÖSSE"
-                             << "Größe" << true << 5;
-    QTest::newRow("sharp s before a suffix") << "GRÖSSE"
-                                             << "Größe.NC" << false << 5;
-    QTest::newRow("sharp s is not one S") << "GRÖSE"
-                                          << "Größe" << false << -1;
-    QTest::newRow("dotless i") << "KILIÇ"
-                               << "kılıç" << true << 5;
-    QTest::newRow("dotted capital I is not I") << "IZMIR"
-                                               << "İzmir" << false << -1;
-    QTest::newRow("dotted capital I") << "İZMIR"
-                                      << "İzmir" << true << 5;
-    QTest::newRow("ligature") << "FLANGE.CNV"
-                              << "ﬂange.cnv" << true << 9;
-    QTest::newRow("empty") << QString() << "x" << false << 0;
+    const auto row = [](const char *tag, const char *a, const char *b, bool same, int prefixOfB) {
+        QTest::newRow(tag) << QString::fromUtf8(a) << QString::fromUtf8(b) << same << prefixOfB;
+    };
+    row("ASCII", "Prog.nc", "PROG.NC", true, 7);
+    row("ASCII, other name", "PROG1.NC", "PROG.NC", false, -1);
+    row("ASCII prefix", "PROG", "prog.nc", false, 4);
+    row("sharp s", "GRÖSSE", "Größe", true, 5);
+    row("sharp s before a suffix", "GRÖSSE", "Größe.NC", false, 5);
+    row("sharp s is not one S", "GRÖSE", "Größe", false, -1);
+    row("dotless i", "KILIÇ", "kılıç", true, 5);
+    row("dotted capital I is not I", "IZMIR", "İzmir", false, -1);
+    row("dotted capital I", "İZMIR", "İzmir", true, 5);
+    row("ligature", "FLANGE.CNV", "ﬂange.cnv", true, 9);
+    row("empty", "", "x", false, 0);
 }
 
 void tst_Platform::namesMatchByUpperCase()
@@ -77,21 +68,19 @@ void tst_Platform::resolvesPathsWhateverTheirCase_data()
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QString>("resolved"); // empty: none
     QTest::addColumn<bool>("ambiguous");
-    QTest::newRow("as written") << QStringList{"Srv/Jobs/Plate"} << "Srv/Jobs/Plate"
-                                << "Srv/Jobs/Plate" << false;
-    QTest::newRow("upper case") << QStringList{"Srv/Jobs/Plate"} << "SRV/JOBS/PLATE"
-                                << "Srv/Jobs/Plate" << false;
-    QTest::newRow("missing") << QStringList{"Srv"} << "SRV/NOPE" << QString() << false;
-    QTest::newRow("sharp s") << QStringList{"Maße"} << "MASSE"
-                             << "Maße" << false;
-    QTest::newRow("dotless i") << QStringList{"Kılıç"} << "KILIÇ"
-                               << "Kılıç" << false;
-    QTest::newRow("ligature") << QStringList{"ﬁles"} << "FILES"
-                              << "ﬁles" << false;
-    QTest::newRow("twins, one exact") << QStringList{"Parts", "PARTS"} << "PARTS"
-                                      << "PARTS" << false;
-    QTest::newRow("twins, neither exact") << QStringList{"Parts", "PARTS"} << "parts" << QString() << true;
-    QTest::newRow("twins below") << QStringList{"A/Mill", "A/mill"} << "a/MILL" << QString() << true;
+    const auto row = [](const char *tag, const QStringList &folders, const char *asked, const char *resolved,
+                        bool ambiguous = false) {
+        QTest::newRow(tag) << folders << QString::fromUtf8(asked) << QString::fromUtf8(resolved) << ambiguous;
+    };
+    row("as written", {"Srv/Jobs/Plate"}, "Srv/Jobs/Plate", "Srv/Jobs/Plate");
+    row("upper case", {"Srv/Jobs/Plate"}, "SRV/JOBS/PLATE", "Srv/Jobs/Plate");
+    row("missing", {"Srv"}, "SRV/NOPE", "");
+    row("sharp s", {"Maße"}, "MASSE", "Maße");
+    row("dotless i", {"Kılıç"}, "KILIÇ", "Kılıç");
+    row("ligature", {"ﬁles"}, "FILES", "ﬁles");
+    row("twins, one exact", {"Parts", "PARTS"}, "PARTS", "PARTS");
+    row("twins, neither exact", {"Parts", "PARTS"}, "parts", "", true);
+    row("twins below", {"A/Mill", "A/mill"}, "a/MILL", "", true);
 }
 
 void tst_Platform::resolvesPathsWhateverTheirCase()
@@ -114,35 +103,12 @@ void tst_Platform::resolvesPathsWhateverTheirCase()
     QVERIFY(Platform::FindEntryNoCase(parent, QString()).isEmpty());
 }
 
-void tst_Platform::plainFileNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("plain");
-    QTest::newRow("ordinary") << QStringLiteral("notes.txt") << true;
-    QTest::newRow("with blanks and marks") << QStringLiteral("A!,B^C d.nc") << true;
-    QTest::newRow("empty") << QString() << false;
-    QTest::newRow("dot") << QStringLiteral(".") << false;
-    QTest::newRow("dot dot") << QStringLiteral("..") << false;
-    QTest::newRow("slash") << QStringLiteral("../x.txt") << false;
-    QTest::newRow("backslash") << QStringLiteral("..\\x.txt") << false;
-    QTest::newRow("absolute") << QStringLiteral("/etc/passwd") << false;
-}
-
-void tst_Platform::plainFileNames()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, plain);
-    QCOMPARE(Platform::IsPlainFileName(name), plain);
-}
-
 void tst_Platform::copyKeepsTimeAndNeverOverwrites()
 {
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString source = dir.path() + QLatin1String("/src/PROG.NC");
-    const QString destination = dir.path() + QLatin1String("/dst/PROG.NC");
-    QVERIFY(WriteFile(source, MillingProgram(QStringLiteral("PROG"))));
-    MakeDir(dir.path() + QLatin1String("/dst"));
+    const QString source = dir.path() + u"/src/PROG.NC"_s,
+                  destination = MakeDir(dir.path() + u"/dst"_s) + u"/PROG.NC"_s;
+    QVERIFY(WriteFile(source, MillingProgram(u"PROG"_s)));
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-3).addMSecs(-123);
     QVERIFY(SetModTime(source, old));
 
@@ -154,12 +120,9 @@ void tst_Platform::copyKeepsTimeAndNeverOverwrites()
     QVERIFY(WriteFile(destination, "changed"));
     QVERIFY(!Platform::CopyFileKeepTime(source, destination));
     QCOMPARE(ReadFile(destination), QByteArray("changed"));
-    const QStringList left =
-        QDir(dir.path() + QLatin1String("/dst")).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    QCOMPARE(left, QStringList{QStringLiteral("PROG.NC")});
-
-    QVERIFY(!Platform::CopyFileKeepTime(dir.path() + QLatin1String("/missing"), dir.path() + QLatin1String("/x")));
-    QVERIFY(!QFile::exists(dir.path() + QLatin1String("/x")));
+    QCOMPARE(Entries(dir.path() + u"/dst"_s), QStringList{u"PROG.NC"_s});
+    QVERIFY(!Platform::CopyFileKeepTime(dir.path() + u"/missing"_s, dir.path() + u"/x"_s));
+    QVERIFY(!QFile::exists(dir.path() + u"/x"_s));
 }
 
 void tst_Platform::atomicWrite_data()
@@ -180,7 +143,6 @@ void tst_Platform::atomicWrite()
     QFETCH(bool, succeeds);
     QFETCH(bool, written);
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString folder = MakeDir(dir.path() + u"/pkg"_s);
     QString path = folder + u"/page.html"_s;
     const QByteArray old = "<p>old</p>";
@@ -195,21 +157,12 @@ void tst_Platform::atomicWrite()
         path = dir.path() + u"/none/page.html"_s;
 
     bool wasWritten = !written;
-    bool ok = false;
-    if (situation == u"size limit"_s) {
-        // As a full disk would: the write fails, not the process.
-        struct rlimit saved;
-        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
-        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit limit = {64, saved.rlim_max};
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
-        ok = Platform::WriteFileAtomically(path, bytes, &wasWritten);
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, previous);
-    } else {
-        ok = Platform::WriteFileAtomically(path, bytes, &wasWritten);
+    {
+        std::optional<FileSizeLimit> limit; // as a full disk would: the write fails, not the process
+        if (situation == u"size limit"_s)
+            QVERIFY(limit.emplace(64).active);
+        QCOMPARE(Platform::WriteFileAtomically(path, bytes, &wasWritten), succeeds);
     }
-    QCOMPARE(ok, succeeds);
     QCOMPARE(wasWritten, written);
     if (situation != u"no folder"_s)
         QCOMPARE(ReadFile(path), succeeds ? bytes : old);
@@ -218,23 +171,30 @@ void tst_Platform::atomicWrite()
     if (situation == u"link"_s)
         QVERIFY(!QFileInfo(path).isSymLink() && ReadFile(outside) == old);
     // Nothing but the page is left in the folder.
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-             QStringList{u"page.html"_s});
+    QCOMPARE(Entries(folder), QStringList{u"page.html"_s});
 }
 
-void tst_Platform::ownTemporaryFiles()
+void tst_Platform::namesOfFilesAndTemporaries()
 {
+    // A plain file name stays in its folder.
+    for (const char *name : {"notes.txt", "A!,B^C d.nc"})
+        QVERIFY2(Platform::IsPlainFileName(QString::fromUtf8(name)), name);
+    for (const char *name : {"", ".", "..", "../x.txt", "..\\x.txt", "/etc/passwd"})
+        QVERIFY2(!Platform::IsPlainFileName(QString::fromUtf8(name)), name);
+    // Our temporaries: hidden, the target's name, six letters or digits, ".pmtmp".
     for (const char *name : {".page.html.aZ09xy.pmtmp", ".PLATE.NC.abcdef.pmtmp"})
         QVERIFY2(Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
     for (const char *name : {"page.html.aZ09xy.pmtmp", ".page.html.aZ0-xy.pmtmp", ".page.html.aZ09x.pmtmp",
                              ".package.lock", ".x.pmtmp", ".page.html.aZ09xy.tmp"})
         QVERIFY2(!Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
     QVERIFY(Platform::IsOwnTemporaryName(QFileInfo(Platform::OwnTemporaryPathFor(u"/a/b/manifest.xml"_s)).fileName()));
+}
 
-    // A clean-up removes our old temporaries only: no fresh one (a write under way), no file of
-    // another name, nothing through a link.
+// A clean-up removes our old temporaries only: no fresh one (a write under way), no file of
+// another name, nothing through a link.
+void tst_Platform::removesOnlyStaleTemporaries()
+{
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString folder = MakeDir(dir.path() + u"/pkg"_s);
     const QString outside = MakeDir(dir.path() + u"/outside"_s) + u"/.x.abcdef.pmtmp"_s;
     const QDateTime old = QDateTime::currentDateTime().addSecs(-7200);
@@ -244,9 +204,8 @@ void tst_Platform::ownTemporaryFiles()
     QVERIFY(WriteFile(outside, "x") && SetModTime(outside, old));
     QVERIFY(QFile::link(outside, folder + u"/.link.abcdef.pmtmp"_s));
     QCOMPARE(Platform::RemoveStaleTemporaryFiles(folder, 3600), 2);
-    QStringList left = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    left.sort();
-    QCOMPARE(left, (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
+    QCOMPARE(Entries(folder),
+             (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
     QVERIFY(QFileInfo::exists(outside));
 }
 

@@ -71,7 +71,6 @@ private Q_SLOTS:
     void readsOnlyWhatItNeeds();
     void findPrograms_data();
     void findPrograms();
-    void programsFromManifest();
     void displayedText_data();
     void displayedText();
     void synchronize_data();
@@ -209,23 +208,6 @@ void tst_PartPrograms::findPrograms()
     QVERIFY(!Access::FromParts(*package, packages));
 }
 
-void tst_PartPrograms::programsFromManifest()
-{
-    const QByteArray text("%\r\nO1000 (BRACKET)\r\nG90 G54\r\nM30\r\n");
-    QVERIFY(TestUtils::WriteFile(Part(u"BRACKET.NC"_s), text) && TestUtils::WriteFile(Copy(u"BRACKET.NC"_s), text));
-    QVERIFY(TestUtils::WriteFile(Copy(u"BRACKET.CNV"_s), TestUtils::ConversationalProgram()));
-    QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<NCProgram>BRACKET.NC</NCProgram>")));
-    const auto package = Access::FromUID(uid, folder);
-    // The answers come from the manifest, not from the folder: the folder holds both.
-    QVERIFY(package->HasNCProgram());
-    QVERIFY(!package->HasCONVProgram());
-    QCOMPARE(package->GetPgmLines(3, NCProgram).size(), 3);
-    QVERIFY(package->GetPgmLines(3, Image).isEmpty());
-    QCOMPARE(package->GetPgmFileInfo(NCProgram).absoluteFilePath(), Part(u"BRACKET.NC"_s));
-    QVERIFY(QFile::remove(Part(u"BRACKET.NC"_s)));
-    QVERIFY(package->GetPgmFileInfo(NCProgram).filePath().isEmpty());
-}
-
 void tst_PartPrograms::displayedText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -253,18 +235,23 @@ void tst_PartPrograms::displayedText()
     QFETCH(QByteArray, bytes);
     QFETCH(int, count);
     QFETCH(QStringList, lines);
-    QVERIFY(TestUtils::WriteFile(Copy(u"BRACKET.NC"_s), bytes));
+    QVERIFY(TestUtils::WriteFile(Part(u"BRACKET.NC"_s), bytes) && TestUtils::WriteFile(Copy(u"BRACKET.NC"_s), bytes));
+    QVERIFY(TestUtils::WriteFile(Copy(u"BRACKET.CNV"_s), TestUtils::ConversationalProgram()));
     QVERIFY(TestUtils::WriteFile(Copy(u"manifest.xml"_s), Manifest("<NCProgram>BRACKET.NC</NCProgram>")));
     const auto package = Access::FromUID(uid, folder);
     QCOMPARE(package->GetPgmLines(count, NCProgram), lines);
     // The whole program decodes alike in one piece, as the tools page reads it.
     QCOMPARE(ProgramText::Decode(bytes), package->GetPgmLines(1000, NCProgram).join(QString()));
+    // The answers come from the manifest, not from the folder: the folder holds both programs.
+    QVERIFY(package->HasNCProgram() && !package->HasCONVProgram() && package->GetPgmLines(3, Image).isEmpty());
+    QCOMPARE(package->GetPgmFileInfo(NCProgram).absoluteFilePath(), Part(u"BRACKET.NC"_s));
+    QVERIFY(QFile::remove(Part(u"BRACKET.NC"_s)) && package->GetPgmFileInfo(NCProgram).filePath().isEmpty());
 }
 
 void tst_PartPrograms::synchronize_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("before"); // P: parts file, C: package copy
+    QTest::addColumn<QString>("before"); // P: parts file, C: package copy, +: the copy a byte longer
     QTest::addColumn<int>("copyAge");    // seconds, relative to the parts program
     QTest::addColumn<int>("priority");
     QTest::addColumn<bool>("result");
@@ -277,6 +264,7 @@ void tst_PartPrograms::synchronize_data()
     const int parts = cPackage::PartsFilePriority, package = cPackage::PackageFilePriority;
     row("parts wins over a newer copy", "BRACKET.NC", "PC", 3600, parts, true, "PP");
     row("equal times copy nothing", "BRACKET.NC", "PC", 0, parts, true, "PC");
+    row("saved twice in one clock tick: equal times, other sizes", "BRACKET.NC", "PC+", 0, parts, true, "PP");
     row("parts file gone, copy stays", "BRACKET.NC", "C", 0, parts, true, "-C");
     row("package never overwrites parts", "BRACKET.NC", "PC", 3600, package, false, "PC");
     row("package restores parts file", "BRACKET.NC", "C", 0, package, true, "CC");
@@ -298,7 +286,8 @@ void tst_PartPrograms::synchronize()
     if (!before.contains(QLatin1Char('P')))
         QVERIFY(QFile::remove(part));
     if (before.contains(QLatin1Char('C')))
-        QVERIFY(TestUtils::WriteFile(copy, "G1 (COPY1)\n") && TestUtils::SetModTime(copy, kTime.addSecs(copyAge)));
+        QVERIFY(TestUtils::WriteFile(copy, before.contains(u'+') ? "G1 (COPY12)\n" : "G1 (COPY1)\n") &&
+                TestUtils::SetModTime(copy, kTime.addSecs(copyAge)));
 
     QTEST(Access::Sync(*package, priority), "result");
     const auto side = [](const QString &path) -> QChar {

@@ -20,9 +20,8 @@ class tst_Registry : public QObject
 private Q_SLOTS:
     void identifiers_data();
     void identifiers();
-    void partsFolderDecodesToTheRealFolder();
     void startupRegistersPackageFolders();
-    void doesPackageExistInItsThreeForms();
+    void findsPackagesInTheirThreeForms();
 };
 
 void tst_Registry::identifiers_data()
@@ -62,35 +61,14 @@ void tst_Registry::identifiers()
     QTEST(cPackageManager::PartsFolderKey(uid), "key");
 }
 
-void tst_Registry::partsFolderDecodesToTheRealFolder()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString real = MakeDir(dir.path() + QLatin1String("/Srv/Jobs"));
-    cPackageManager registry{QDir(dir.path())};
-    const QString uid = registry.CalculatePackageUID(QFileInfo(real + QLatin1String("/plate_7.nc")));
-    QCOMPARE(cPackageTestAccess::PartDirFromUID(uid).absolutePath(), real);
-
-    // A folder that is gone decodes to the empty-path QDir.
-    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",NO,SUCH,FOLDER^X")), QDir(QString()));
-    // "," inside a folder name does not survive the round trip.
-    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",A,B^X")), QDir(QString()));
-}
-
-static QString MakeRootWithFolders(const QString &root)
-{
-    for (const char *name : {"A!,P^ONE.pkg", "A!,P^TWO.pkg", "c!,x^lower.pkg", "NOTES.pkg", "misc"})
-        MakeDir(root + QLatin1Char('/') + QLatin1String(name));
-    // A file named like a package folder is no package.
-    WriteFile(root + QLatin1String("/FILE.pkg"), "x");
-    return root;
-}
-
 void tst_Registry::startupRegistersPackageFolders()
 {
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    cPackageManager registry{QDir(MakeRootWithFolders(dir.path()))};
+    for (const char *name : {"A!,P^ONE.pkg", "A!,P^TWO.pkg", "c!,x^lower.pkg", "NOTES.pkg", "misc"})
+        MakeDir(dir.path() + QLatin1Char('/') + QLatin1String(name));
+    // A file named like a package folder is no package.
+    QVERIFY(WriteFile(dir.path() + QLatin1String("/FILE.pkg"), "x"));
+    cPackageManager registry{QDir(dir.path())};
 
     const auto all = registry.GetPackageMap(QString(), true);
     QCOMPARE(all.keys(), (QStringList{QStringLiteral("A!,P^ONE"), QStringLiteral("A!,P^TWO"),
@@ -99,11 +77,9 @@ void tst_Registry::startupRegistersPackageFolders()
     QVERIFY(!registry.GetPackage(QStringLiteral("c!,x^lower")));
     QVERIFY(!registry.GetPackage(QStringLiteral("MISC")));
 
-    cPackage *lower = registry.GetPackage(QStringLiteral("C!,X^LOWER"));
-    QCOMPARE(lower->GetPackageUID(), QStringLiteral("C!,X^LOWER"));
-    QCOMPARE(lower->GetPackageName(), QStringLiteral("LOWER"));
-    QCOMPARE(lower->GetManifestFile().absoluteFilePath(), dir.path() + QLatin1String("/c!,x^lower.pkg/manifest.xml"));
-    QVERIFY(!registry.IsCurrentlyScanningForPackages());
+    // The folder keeps its own spelling.
+    QCOMPARE(registry.GetPackage(QStringLiteral("C!,X^LOWER"))->GetManifestFile().absoluteFilePath(),
+             dir.path() + QLatin1String("/c!,x^lower.pkg/manifest.xml"));
 
     // A root that does not exist gives an empty registry.
     cPackageManager empty{QDir(dir.path() + QLatin1String("/missing"))};
@@ -116,15 +92,20 @@ void tst_Registry::startupRegistersPackageFolders()
     QCOMPARE(registry.GetPackageMap(QStringLiteral("NOTES"), false).keys(), QStringList{QStringLiteral("NOTES")});
 }
 
-void tst_Registry::doesPackageExistInItsThreeForms()
+// By identifier, by name in a parts folder and by folder; the identifier decodes to the real
+// parts folder, whatever its letters.
+void tst_Registry::findsPackagesInTheirThreeForms()
 {
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString root = MakeDir(dir.path() + QLatin1String("/root"));
-    const QString parts = MakeDir(dir.path() + QLatin1String("/Jobs"));
-    cPackageManager probe{QDir(root)};
-    const QString uid = probe.CalculatePackageUID(QFileInfo(parts + QLatin1String("/PART.V2.NC")));
+    const QString parts = MakeDir(dir.path() + QLatin1String("/Srv/Jobs"));
+    const QString uid = PackageUID::ForProgramFile(QFileInfo(parts + QLatin1String("/PART.V2.NC")));
     MakeDir(root + QLatin1Char('/') + uid + QLatin1String(".pkg"));
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(uid).absolutePath(), parts);
+    // A folder that is gone, or has "," in its name (which does not survive the round trip),
+    // decodes to the empty-path QDir.
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",NO,SUCH,FOLDER^X")), QDir(QString()));
+    QCOMPARE(cPackageTestAccess::PartDirFromUID(QStringLiteral(",A,B^X")), QDir(QString()));
 
     cPackageManager registry{QDir(root)};
     QVERIFY(registry.DoesPackageExist(uid));
