@@ -16,10 +16,7 @@ namespace {
 
 QByteArray BigEndian32(quint32 value)
 {
-    QByteArray bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = char(value >> (24 - 8 * i));
-    return bytes;
+    return TiffBlock(true).Number(value, 4);
 }
 
 QByteArray PngChunk(const char *type, const QByteArray &data)

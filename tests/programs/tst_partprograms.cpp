@@ -9,6 +9,7 @@
 #include "TestUtils.h"
 
 #include <QMutexLocker>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,12 +51,8 @@ qint64 BytesRead()
 // UTF-16 with its byte-order mark.
 QByteArray Utf16(const QString &text, bool bigEndian)
 {
-    QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
-    for (const QChar c : text) {
-        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
-        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
-    }
-    return bytes;
+    return QStringEncoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                          QStringConverter::Flag::WriteBom)(text);
 }
 
 } // namespace
@@ -79,14 +76,6 @@ private Q_SLOTS:
 private:
     QString Part(const QString &name) const { return parts + QLatin1Char('/') + name; }
     QString Copy(const QString &name) const { return folder + QLatin1Char('/') + name; }
-    // Hidden entries included: leftovers of a copy would show here.
-    static QStringList Ls(const QString &f)
-    {
-        // Everything but the package's lock file, temporaries included.
-        QStringList names = QDir(f).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        names.removeAll(PackageLock::FileName());
-        return names;
-    }
     static QByteArray Manifest(const QByteArray &entry) { return "<Manifest>\n" + entry + "\n</Manifest>\n"; }
 
     std::unique_ptr<QTemporaryDir> dir;
@@ -295,7 +284,9 @@ void tst_PartPrograms::synchronize()
     };
     QTEST(QString(side(part) + side(copy)), "after");
     // Nothing else appears on either side: no companion, no temporary file.
-    QCOMPARE(Ls(folder).size() + Ls(parts).size(), qsizetype(QFileInfo::exists(part) + QFileInfo::exists(copy)));
+    QStringList left = TestUtils::Entries(folder) + TestUtils::Entries(parts); // temporaries included
+    left.removeAll(PackageLock::FileName());
+    QCOMPARE(left.size(), qsizetype(QFileInfo::exists(part) + QFileInfo::exists(copy)));
     // A second pass copies nothing.
     const Platform::FileStamp partStamp = Platform::StampOf(part), copyStamp = Platform::StampOf(copy);
     Access::Sync(*package, priority);
