@@ -66,11 +66,6 @@ class tst_pkgtool : public QObject
         timeoutMs = 20000;
         return Run(u"scan --root @root @parts"_s) == 0 && QFileInfo(package + u"/PLATE_7.NC"_s).isFile();
     }
-    static bool MakeFifo(const QString &path)
-    {
-        QFile::remove(path);
-        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-    }
 
 private Q_SLOTS:
     // Each test (and row) gets a root and a parts folder with a milling and a conversational
@@ -224,7 +219,8 @@ private Q_SLOTS:
     void fifoInPlaceOfAFile()
     {
         QFETCH(QString, file);
-        QVERIFY(Scanned() && MakeFifo(package + u'/' + file));
+        QVERIFY(Scanned() && QFile::remove(package + u'/' + file));
+        QCOMPARE(::mkfifo(QFile::encodeName(package + u'/' + file).constData(), 0600), 0);
         // With the parts folder's program gone nothing replaces the package's copy first.
         QVERIFY(QFile::rename(parts + u"/PLATE_7.NC"_s, outside + u"/PLATE_7.NC"_s));
         for (const char *command : {"show --root @root @uidPLATE_7", "tools --root @root @uidPLATE_7",
