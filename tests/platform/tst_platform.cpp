@@ -3,6 +3,7 @@
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -11,11 +12,15 @@
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
 
+// Names and paths whatever their letters, copies and atomic writes, and the cheap file queries
+// that a scan of every package relies on: they must tell exactly what QFileInfo and QDir would,
+// and notice every change of a file.
 class tst_Platform : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void namesMatchByUpperCase_data();
     void namesMatchByUpperCase();
     void resolvesPathsWhateverTheirCase_data();
@@ -25,7 +30,29 @@ private Q_SLOTS:
     void atomicWrite();
     void namesOfFilesAndTemporaries();
     void removesOnlyStaleTemporaries();
+    void factsAgreeWithFileInfo_data();
+    void factsAgreeWithFileInfo();
+    void plainFilesAgreeWithDirListing();
+    void stampTellsVersionsApart();
+    void resolveCacheLastsForItsScopeOnly();
+
+private:
+    std::unique_ptr<QTemporaryDir> files; // files, a folder and links of every kind
 };
+
+void tst_Platform::init()
+{
+    files = std::make_unique<QTemporaryDir>();
+    QVERIFY2(files->isValid(), qPrintable(files->errorString()));
+    QVERIFY(WriteFile(files->filePath(QStringLiteral("PART.NC")), "G0 X0\nM30\n"));
+    QVERIFY(SetModTime(files->filePath(QStringLiteral("PART.NC")),
+                       QDateTime(QDate(2019, 7, 1), QTime(8, 30, 15, 250), Qt::UTC)));
+    QVERIFY(WriteFile(files->filePath(QStringLiteral("empty.txt")), QByteArray()));
+    QVERIFY(WriteFile(files->filePath(QStringLiteral(".hidden.txt")), "x"));
+    QVERIFY(QDir(files->path()).mkdir(QStringLiteral("folder.pkg")));
+    QVERIFY(QFile::link(files->filePath(QStringLiteral("PART.NC")), files->filePath(QStringLiteral("link.NC"))));
+    QVERIFY(QFile::link(files->filePath(QStringLiteral("gone")), files->filePath(QStringLiteral("dangling.NC"))));
+}
 
 void tst_Platform::namesMatchByUpperCase_data()
 {
@@ -207,6 +234,87 @@ void tst_Platform::removesOnlyStaleTemporaries()
     QCOMPARE(Entries(folder),
              (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
     QVERIFY(QFileInfo::exists(outside));
+}
+
+void tst_Platform::factsAgreeWithFileInfo_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("stamped"); // a stamp is for a regular file reached without a link
+    QTest::newRow("file with milliseconds") << QStringLiteral("PART.NC") << true;
+    QTest::newRow("empty file") << QStringLiteral("empty.txt") << true;
+    QTest::newRow("folder") << QStringLiteral("folder.pkg") << false;
+    QTest::newRow("link to a file is followed") << QStringLiteral("link.NC") << false;
+    QTest::newRow("dangling link") << QStringLiteral("dangling.NC") << false;
+    QTest::newRow("missing") << QStringLiteral("nothing.NC") << false;
+}
+
+void tst_Platform::factsAgreeWithFileInfo()
+{
+    QFETCH(QString, name);
+    const QString path = files->filePath(name);
+    const QFileInfo info(path);
+    const Platform::FileFacts facts = Platform::FactsOf(path);
+    QTEST(Platform::StampOf(path).IsValid(), "stamped");
+    QVERIFY(!Platform::StampOf(QString()).IsValid());
+    QCOMPARE(facts.exists, info.exists());
+    QCOMPARE(facts.isFile, info.isFile());
+    if (info.isFile())
+        QCOMPARE(facts.size, info.size());
+    QCOMPARE(facts.modifiedUtc.isValid(), info.exists());
+    if (info.exists()) {
+        QCOMPARE(facts.modifiedUtc, info.lastModified());
+        QCOMPARE(facts.modifiedUtc.timeSpec(), Qt::UTC);
+    }
+}
+
+void tst_Platform::plainFilesAgreeWithDirListing()
+{
+    QStringList listed = Platform::PlainFilesIn(files->path());
+    listed.sort();
+    QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt")}));
+    QVERIFY(Platform::PlainFilesIn(files->filePath(QStringLiteral("missing"))).isEmpty());
+    // With links to files, and still without dangling links, folders and hidden files.
+    listed = Platform::FilesIn(files->path());
+    listed.sort();
+    QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt"), QStringLiteral("link.NC")}));
+}
+
+// Rewritten in place, then replaced by a rename, each time with the size and the old time
+// kept: the stamp shows another version of the file.
+void tst_Platform::stampTellsVersionsApart()
+{
+    const QString path = files->filePath(QStringLiteral("manifest.xml"));
+    const QDateTime time(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    QVERIFY(WriteFile(path, "<Manifest a=\"1\"/>") && SetModTime(path, time));
+    Platform::FileStamp before = Platform::StampOf(path);
+    QVERIFY(before.IsValid() && Platform::StampOf(path) == before);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(13) && file.write("2") == 1);
+    file.close();
+    QVERIFY(SetModTime(path, time) && Platform::StampOf(path) != before);
+
+    before = Platform::StampOf(path);
+    QSaveFile replacement(path);
+    QVERIFY(replacement.open(QIODevice::WriteOnly) && replacement.write("<Manifest a=\"3\"/>") == 17);
+    QVERIFY(replacement.commit() && SetModTime(path, time) && Platform::StampOf(path) != before);
+}
+
+void tst_Platform::resolveCacheLastsForItsScopeOnly()
+{
+    const QString real = MakeDir(files->filePath(QStringLiteral("srv/Parts")));
+    const QString upper = files->path() + QStringLiteral("/SRV/PARTS");
+    const QString later = files->path() + QStringLiteral("/SRV/LATER");
+    {
+        const Platform::ResolveCacheScope scope;
+        QCOMPARE(Platform::ResolvePathNoCase(upper), real);
+        QVERIFY(Platform::ResolvePathNoCase(later).isEmpty());
+        // Within the scope the first answers stand.
+        QVERIFY(QDir().mkpath(files->filePath(QStringLiteral("srv/Later"))));
+        QVERIFY(Platform::ResolvePathNoCase(later).isEmpty());
+        QCOMPARE(Platform::ResolvePathNoCase(upper), real);
+    }
+    // Outside it the file system is asked again.
+    QCOMPARE(Platform::ResolvePathNoCase(later), files->filePath(QStringLiteral("srv/Later")));
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)
