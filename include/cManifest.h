@@ -37,6 +37,8 @@ protected:
     bool MatchManifestToFiles(const QDir &packageFolder);
     void VerifyMinimalManifestExists();
     bool SetManifestPropertiesToRegularMode();
+    // The same without writing the file.
+    void ApplyRegularMode();
 
     // The total in bytes, as large as it is; GetPackageSize() saturates at the largest
     // unsigned int.

@@ -778,6 +778,12 @@ void cManifest::VerifyMinimalManifestExists()
 
 bool cManifest::SetManifestPropertiesToRegularMode()
 {
+    ApplyRegularMode();
+    return ExportToManifestFile();
+}
+
+void cManifest::ApplyRegularMode()
+{
     packageLimit = RegularPackageLimit;
 
     // The first placeholder of each required kind is kept as the object that stands for the
@@ -822,7 +828,6 @@ bool cManifest::SetManifestPropertiesToRegularMode()
             entries.append(fresh);
         }
     }
-    return ExportToManifestFile();
 }
 
 quint64 cManifest::calculatePackageSize()

@@ -5,9 +5,10 @@
 #include <QPainter>
 #include <QSaveFile>
 
-#include <gif_lib.h>
-
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <memory>
 
 // Drawn without antialiasing in the palette's own colours, so that the GIF's fixed palette
 // holds every pixel exactly. The digits are stroked: text through fonts needs a GUI
@@ -30,6 +31,130 @@ QList<QRgb> Palette()
     while (colours.size() < 16)
         colours.append(qRgb(0, 0, 0));
     return colours;
+}
+
+// Each pixel's index in the palette. The picture is drawn in the palette's colours, so
+// nearly every pixel matches one exactly; any other takes the nearest colour.
+QByteArray PaletteIndices(const QImage &picture, const QList<QRgb> &palette)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+    QHash<QRgb, char> indexOf;
+    for (qsizetype i = palette.size() - 1; i >= 0; --i)
+        indexOf.insert(palette.at(i) | 0xFF000000u, char(i));
+    const auto nearest = [&palette](QRgb colour) {
+        int best = 0;
+        int bestDistance = std::numeric_limits<int>::max();
+        for (int i = 0; i < int(palette.size()); ++i) {
+            const int r = qRed(colour) - qRed(palette.at(i));
+            const int g = qGreen(colour) - qGreen(palette.at(i));
+            const int b = qBlue(colour) - qBlue(palette.at(i));
+            const int distance = r * r + g * g + b * b;
+            if (distance < bestDistance) {
+                best = i;
+                bestDistance = distance;
+            }
+        }
+        return char(best);
+    };
+    const int width = rgb.width();
+    const int height = rgb.height();
+    QByteArray indices(qsizetype(width) * height, Qt::Uninitialized);
+    char *out = indices.data();
+    QRgb last = palette.value(0) | 0xFF000000u;
+    char lastIndex = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb colour = line[x] | 0xFF000000u;
+            if (colour != last) {
+                last = colour;
+                const auto found = indexOf.constFind(colour);
+                lastIndex = found != indexOf.cend() ? *found : indexOf.insert(colour, nearest(colour)).value();
+            }
+            *out++ = lastIndex;
+        }
+    }
+    return indices;
+}
+
+// GIF's LZW over 4-bit indices, in data sub-blocks: codes grow from 5 to 12 bits, and the
+// table starts anew when full. A direct table of successors costs no hashing per pixel.
+void CompressLzw(const QByteArray &indices, QByteArray *out)
+{
+    constexpr int MinCodeSize = 4;
+    constexpr int Colours = 1 << MinCodeSize;
+    constexpr int ClearCode = Colours;
+    constexpr int EndCode = Colours + 1;
+    constexpr int MaxCode = 4095;
+    out->append(char(MinCodeSize));
+    QByteArray block;
+    quint32 pending = 0;
+    int pendingBits = 0;
+    const auto flushBlock = [&] {
+        if (block.isEmpty())
+            return;
+        out->append(char(block.size()));
+        out->append(block);
+        block.clear();
+    };
+    int codeSize = MinCodeSize + 1;
+    const auto put = [&](int code) {
+        pending |= quint32(code) << pendingBits;
+        pendingBits += codeSize;
+        while (pendingBits >= 8) {
+            block.append(char(pending & 0xFF));
+            if (block.size() == 255)
+                flushBlock();
+            pending >>= 8;
+            pendingBits -= 8;
+        }
+    };
+    // successor[code * Colours + pixel]: the code for `code` followed by `pixel`, 0 for none.
+    // A code's row is cleared when the code is made, not the whole table at each start.
+    const std::unique_ptr<quint16[]> successor(new quint16[size_t(MaxCode + 1) * Colours]);
+    const auto clearRows = [&successor](int first, int count) {
+        std::fill_n(successor.get() + size_t(first) * Colours, size_t(count) * Colours, quint16(0));
+    };
+    clearRows(0, Colours);
+    int nextCode = EndCode + 1;
+    put(ClearCode);
+    if (!indices.isEmpty()) {
+        const auto *pixels = reinterpret_cast<const uchar *>(indices.constData());
+        int current = pixels[0] & (Colours - 1);
+        for (qsizetype i = 1; i < indices.size(); ++i) {
+            const int pixel = pixels[i] & (Colours - 1);
+            quint16 &known = successor[size_t(current) * Colours + pixel];
+            if (known != 0) {
+                current = known;
+                continue;
+            }
+            put(current);
+            if (nextCode >= MaxCode) {
+                put(ClearCode);
+                clearRows(0, Colours);
+                nextCode = EndCode + 1;
+                codeSize = MinCodeSize + 1;
+            } else {
+                clearRows(nextCode, 1);
+                known = quint16(nextCode++);
+                // The decoder, one entry behind, widens its codes at the same point.
+                if (nextCode > (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
+            }
+            current = pixel;
+        }
+        put(current);
+        if (nextCode >= (1 << codeSize) && codeSize < 12)
+            ++codeSize;
+    }
+    put(EndCode);
+    if (pendingBits > 0) {
+        block.append(char(pending & 0xFF));
+        if (block.size() == 255)
+            flushBlock();
+    }
+    flushBlock();
+    out->append(char(0));
 }
 
 // Seven-segment strokes on a 4 x 6 cell: segments a-g as bits 0-6.
@@ -171,37 +296,38 @@ QImage Draw(const ProgramFacts &facts, const QSize &size)
 
 QByteArray EncodeGif(const QImage &picture)
 {
-    if (picture.isNull())
+    if (picture.isNull() || picture.width() > 0xFFFF || picture.height() > 0xFFFF)
         return QByteArray();
     const QList<QRgb> palette = Palette();
-    const QImage indexed = picture.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
+    const QByteArray indices = PaletteIndices(picture, palette);
 
     QByteArray bytes;
-    const OutputFunc write = [](GifFileType *gif, const GifByteType *data, int length) {
-        static_cast<QByteArray *>(gif->UserData)->append(reinterpret_cast<const char *>(data), length);
-        return length;
+    bytes.reserve(1024);
+    const auto put16 = [&bytes](int value) {
+        bytes.append(char(value & 0xFF));
+        bytes.append(char((value >> 8) & 0xFF));
     };
-    int error = 0;
-    GifFileType *gif = EGifOpen(&bytes, write, &error);
-    if (!gif)
-        return QByteArray();
-    ColorMapObject *map = GifMakeMapObject(int(palette.size()), nullptr);
-    bool ok = map != nullptr;
-    if (ok) {
-        for (int i = 0; i < palette.size(); ++i)
-            map->Colors[i] = GifColorType{GifByteType(qRed(palette.at(i))), GifByteType(qGreen(palette.at(i))),
-                                          GifByteType(qBlue(palette.at(i)))};
-        ok = EGifPutScreenDesc(gif, indexed.width(), indexed.height(), 8, 0, map) == GIF_OK &&
-             EGifPutImageDesc(gif, 0, 0, indexed.width(), indexed.height(), false, nullptr) == GIF_OK;
+    bytes.append("GIF87a", 6);
+    put16(picture.width());
+    put16(picture.height());
+    // A global table of 16 colours (2^(3+1)), eight bits per primary.
+    bytes.append(char(0xF3));
+    bytes.append(char(0));
+    bytes.append(char(0));
+    for (const QRgb colour : palette) {
+        bytes.append(char(qRed(colour)));
+        bytes.append(char(qGreen(colour)));
+        bytes.append(char(qBlue(colour)));
     }
-    for (int y = 0; ok && y < indexed.height(); ++y) {
-        QByteArray line(reinterpret_cast<const char *>(indexed.constScanLine(y)), indexed.width());
-        ok = EGifPutLine(gif, reinterpret_cast<GifPixelType *>(line.data()), indexed.width()) == GIF_OK;
-    }
-    GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &error) != GIF_OK)
-        ok = false;
-    return ok ? bytes : QByteArray();
+    bytes.append(char(0x2C)); // the one image, at the origin, not interlaced
+    put16(0);
+    put16(0);
+    put16(picture.width());
+    put16(picture.height());
+    bytes.append(char(0));
+    CompressLzw(indices, &bytes);
+    bytes.append(char(0x3B));
+    return bytes;
 }
 
 bool Save(const QImage &picture, const QString &path)
