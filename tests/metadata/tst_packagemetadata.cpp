@@ -1,3 +1,4 @@
+#include "ProgramPreview.h"
 #include "cPackage.h"
 
 #include "MetadataTestUtils.h"
@@ -96,6 +97,48 @@ private Q_SLOTS:
         QVERIFY(TestUtils::WriteFile(In("P.NC"), pocket) && TestUtils::SetModTime(In("P.NC"), later.addSecs(60)));
         QVERIFY(Access::Essential(*package));
         QVERIFY(picture.load(In("P.gif"), "GIF"));
+    }
+
+    // The overview's encoder: a picture in its palette comes back pixel for pixel through
+    // code growth and table restarts; another colour takes the nearest of the palette.
+    void overviewGifRoundTrips_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("colours"); // 1: one colour; 16: noise of the whole palette
+        QTest::addColumn<bool>("offPalette");
+        QTest::newRow("one pixel") << QSize(1, 1) << 1 << false;
+        QTest::newRow("long runs of one colour") << QSize(3000, 7) << 1 << false;
+        QTest::newRow("noise, the table restarts") << QSize(160, 120) << 16 << false;
+        QTest::newRow("more noise, 12-bit codes") << QSize(400, 300) << 16 << false;
+        QTest::newRow("a colour not in the palette") << QSize(20, 10) << 1 << true;
+    }
+    void overviewGifRoundTrips()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, colours);
+        QFETCH(bool, offPalette);
+        QImage probe(1, 1, QImage::Format_RGB32);
+        probe.fill(Qt::black);
+        // The global colour table: 16 entries of 3 bytes after the 13-byte header.
+        const QByteArray header = ProgramPreview::EncodeGif(probe);
+        QVERIFY(header.startsWith("GIF") && header.size() > 13 + 48 && (uchar(header.at(10)) & 0x87) == 0x83);
+        QList<QRgb> palette;
+        for (int i = 0; i < 16; ++i)
+            palette.append(
+                qRgb(uchar(header.at(13 + 3 * i)), uchar(header.at(14 + 3 * i)), uchar(header.at(15 + 3 * i))));
+        QImage source(size, QImage::Format_RGB32);
+        quint32 noise = 12345;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                noise = noise * 1103515245u + 12345u;
+                source.setPixel(x, y, palette.at(colours == 1 ? 2 : int(noise >> 16) % colours));
+            }
+        QImage expected = source;
+        if (offPalette)
+            source.fill(qRgb(qRed(palette.at(2)) + 3, qGreen(palette.at(2)) - 2, qBlue(palette.at(2)) + 1));
+        const QImage decoded = QImage::fromData(ProgramPreview::EncodeGif(source), "GIF");
+        QCOMPARE(decoded.size(), size);
+        QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32), expected);
     }
 
     // No tools page without an NC program. A page written with other letter case is the
