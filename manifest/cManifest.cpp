@@ -682,9 +682,10 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
 {
     bool changed = false;
 
-    // The one listing of the folder; each QFileInfo stats its file once and keeps the result.
+    // The one listing of the folder, with one stat of each file.
     // Links are left out: nothing reached through one belongs to the package.
-    const QFileInfoList listing = packageFolder.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    const QString listedFolder = packageFolder.absolutePath();
+    const QList<Platform::NamedFileFacts> listing = Platform::PlainFileFactsIn(listedFolder);
     QHash<QString, qsizetype> contentByName;       // exact name -> index in listing
     QHash<QString, qsizetype> contentByFoldedName; // case-folded name -> first such index
     QSet<QString> listedNames;                     // every listed name, for the thumbnails
@@ -693,7 +694,7 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     listedNames.reserve(listing.size());
     QVarLengthArray<qsizetype, 32> content;
     for (qsizetype i = 0; i < listing.size(); ++i) {
-        const QString fileName = listing.at(i).fileName();
+        const QString &fileName = listing.at(i).name;
         if (Platform::IsOwnBookkeepingName(fileName))
             continue;
         listedNames.insert(fileName);
@@ -714,8 +715,8 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     }
 
     for (const qsizetype i : content) {
-        if (!entryNames.contains(Platform::FoldedName(listing.at(i).fileName()))) {
-            AddItemForFile(listing.at(i), QString(), QString());
+        if (!entryNames.contains(Platform::FoldedName(listing.at(i).name))) {
+            AddItemForFile(QFileInfo(listedFolder + QLatin1Char('/') + listing.at(i).name), QString(), QString());
             changed = true;
         }
     }
@@ -735,7 +736,6 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
         ReclaimDropped(dropped);
     }
 
-    const QString listedFolder = packageFolder.absolutePath();
     const QString &entryFolder = listedFolder == folderPath ? folderPath : listedFolder;
     for (cManifestItem *item : std::as_const(entries)) {
         QDateTime current;
@@ -747,14 +747,14 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
                 index = contentByFoldedName.value(Platform::FoldedName(item->fileName), -1);
             if (index < 0)
                 continue; // cannot happen: entries without a listed file were dropped above
-            const QFileInfo &file = listing.at(index);
-            if (file.fileName() != item->fileName) {
-                item->fileName = file.fileName();
+            const Platform::NamedFileFacts &file = listing.at(index);
+            if (file.name != item->fileName) {
+                item->fileName = file.name;
                 changed = true;
             }
             item->folderPath = entryFolder;
-            current = ManifestFileFacts::ModTimeUtc(file);
-            item->fileSize = ManifestFileFacts::Size(file);
+            current = file.modifiedUtc;
+            item->fileSize = quint64(file.size);
         }
         if (item->SyncModTime(current))
             changed = true;
@@ -782,7 +782,7 @@ bool cManifest::SetManifestPropertiesToRegularMode()
     return ExportToManifestFile();
 }
 
-void cManifest::ApplyRegularMode()
+void cManifest::ApplyRegularMode(bool filesJustMatched)
 {
     packageLimit = RegularPackageLimit;
 
@@ -801,7 +801,10 @@ void cManifest::ApplyRegularMode()
         const eMetadataType oldKind = item->kind;
         const QString oldAuthor = item->author;
         const QString oldComment = item->comment;
-        item->AutoPopulateAttributes(name);
+        if (filesJustMatched)
+            item->AutoPopulateTexts(name);
+        else
+            item->AutoPopulateAttributes(name);
 
         // An author or comment that someone gave the entry survives, unless the entry
         // changed its kind; automatic texts are renewed.

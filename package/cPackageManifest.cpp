@@ -35,7 +35,7 @@ bool cPackage::GenerateFullModeManifestFile()
 {
     if (!RefreshManifest())
         return false;
-    manifest->ApplyRegularMode();
+    manifest->ApplyRegularMode(true);
     return manifest->ExportToManifestFile();
 }
 

@@ -407,6 +407,40 @@ QStringList PlainFilesIn(const QString &folder)
 #endif
 }
 
+QList<NamedFileFacts> PlainFileFactsIn(const QString &folder)
+{
+    QList<NamedFileFacts> files;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return files;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
+            continue;
+        struct stat info;
+        if (::fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+            continue;
+#if defined(Q_OS_DARWIN)
+        const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
+#else
+        const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+#endif
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
+#else
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+#endif
+        files.append({QFile::decodeName(entry->d_name), qint64(info.st_size), modified});
+    }
+    ::closedir(dir);
+#else
+    const QFileInfoList listing = QDir(folder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QFileInfo &file : listing)
+        files.append({file.fileName(), file.size(), file.lastModified().toUTC()});
+#endif
+    return files;
+}
+
 QStringList FilesIn(const QString &folder)
 {
 #ifdef Q_OS_UNIX

@@ -134,6 +134,14 @@ FileFacts FactsOf(const QString &path);
 QStringList PlainFilesIn(const QString &folder);
 // The same with links to files, as QDir::entryList(QDir::Files, QDir::Unsorted) gives them.
 QStringList FilesIn(const QString &folder);
+// The plain files of PlainFilesIn with their size and time, from one stat each.
+struct NamedFileFacts
+{
+    QString name;
+    qint64 size = 0;
+    QDateTime modifiedUtc;
+};
+QList<NamedFileFacts> PlainFileFactsIn(const QString &folder);
 
 // What tells one state of a folder from another without reading its files: every entry's
 // name, kind, size, modification and status-change times and identity, and the same of
