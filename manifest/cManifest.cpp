@@ -1,6 +1,5 @@
 #include "cManifest.h"
 
-#include "manifest/ManifestFileFacts_p.h"
 #include "manifest/ManifestNames_p.h"
 #include "manifest/ManifestTexts_p.h"
 #include "platform/AtomicFile.h"
@@ -413,9 +412,10 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                     parsed.folderPath = folderPath;
                     parsed.fileName = text;
                     parsed.fileName.squeeze(); // the reader leaves room to grow
-                    const QFileInfo file(folderPath + QLatin1Char('/') + text);
-                    parsed.modTime = ManifestFileFacts::ModTimeUtc(file);
-                    parsed.fileSize = ManifestFileFacts::Size(file);
+                    // One stat for both.
+                    const Platform::FileFacts facts = Platform::FactsOf(folderPath + QLatin1Char('/') + text);
+                    parsed.modTime = facts.modifiedUtc;
+                    parsed.fileSize = facts.isFile ? quint64(facts.size) : 0u;
                 } else {
                     parsed.folderPath = folderPath;
                 }
