@@ -37,6 +37,9 @@ protected:
     bool MatchManifestToFiles(const QDir &packageFolder);
     void VerifyMinimalManifestExists();
     bool SetManifestPropertiesToRegularMode();
+    // The same without writing the file; `filesJustMatched`: the entries took their files'
+    // times and sizes a moment ago (MatchManifestToFiles), which need not be read again.
+    void ApplyRegularMode(bool filesJustMatched = false);
 
     // The total in bytes, as large as it is; GetPackageSize() saturates at the largest
     // unsigned int.

@@ -85,6 +85,9 @@ private:
     // AutoPopulateAttributes with the file's description already at hand (its cached
     // times are used, so a listing's QFileInfo costs no further stat).
     bool AutoPopulateAttributes(const QString &packageName, const QFileInfo &file);
+    // The same, keeping the time and size the entry took from its file a moment ago: only a
+    // program's comment (its creation time) looks at the file.
+    void AutoPopulateTexts(const QString &packageName);
     QString AutoDetermineComment(eMetadataType type, const QFileInfo &file) const;
     // SyncThumbnail when the caller already knows whether the preview file exists.
     bool RefreshThumbnail(bool thumbnailExists);

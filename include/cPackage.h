@@ -77,6 +77,8 @@ protected:
     bool ExportManifest();
     bool GenerateManifestFile();
     bool OpenUpPackageToFullMode();
+    // GenerateManifestFile and OpenUpPackageToFullMode with one write of the file.
+    bool GenerateFullModeManifestFile();
 
     // Part-program synchronisation
     bool SynchronizePartFiles(ePartFilePriority priority);
@@ -122,8 +124,20 @@ protected:
     // folder cannot be read or a name matches two files.
     bool FindPartProgramsToRemove(const QString &partsFolder, QStringList *paths) const;
 
+    // What a scan's maintenance of the package depends on: its folder's entries with their
+    // times and identities, its programs in the parts folder, its manifest as this process
+    // holds it; 0 when that cannot be told (a folder that cannot be read, or that holds a
+    // temporary file). `holdsListedCopy` tells whether the folder holds, as a plain file, a
+    // program copy that the manifest names. Under the in-process lock.
+    quint64 MaintenanceState(bool *holdsListedCopy) const;
+    // The state the last maintenance found and left unchanged (0 for none): as long as the
+    // state stays the same, maintaining it again would change nothing.
+    quint64 settledState = 0;
+
 private:
     static QString GetNameFromUID(const QString &packageUID);
+    // The manifest read again when the file changed, matched to the folder's files; not written.
+    bool RefreshManifest();
     static QDir GetPartDirFromPackageUID(const QString &packageUID);
 
     bool AddPartProgramsToPackageFolder(const QFileInfo &file);

@@ -1,6 +1,5 @@
 #include "cManifest.h"
 
-#include "manifest/ManifestFileFacts_p.h"
 #include "manifest/ManifestNames_p.h"
 #include "manifest/ManifestTexts_p.h"
 #include "platform/AtomicFile.h"
@@ -413,9 +412,10 @@ bool cManifest::ImportFromManifestFile(const QString &newName)
                     parsed.folderPath = folderPath;
                     parsed.fileName = text;
                     parsed.fileName.squeeze(); // the reader leaves room to grow
-                    const QFileInfo file(folderPath + QLatin1Char('/') + text);
-                    parsed.modTime = ManifestFileFacts::ModTimeUtc(file);
-                    parsed.fileSize = ManifestFileFacts::Size(file);
+                    // One stat for both.
+                    const Platform::FileFacts facts = Platform::FactsOf(folderPath + QLatin1Char('/') + text);
+                    parsed.modTime = facts.modifiedUtc;
+                    parsed.fileSize = facts.isFile ? quint64(facts.size) : 0u;
                 } else {
                     parsed.folderPath = folderPath;
                 }
@@ -682,9 +682,10 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
 {
     bool changed = false;
 
-    // The one listing of the folder; each QFileInfo stats its file once and keeps the result.
+    // The one listing of the folder, with one stat of each file.
     // Links are left out: nothing reached through one belongs to the package.
-    const QFileInfoList listing = packageFolder.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    const QString listedFolder = packageFolder.absolutePath();
+    const QList<Platform::NamedFileFacts> listing = Platform::PlainFileFactsIn(listedFolder);
     QHash<QString, qsizetype> contentByName;       // exact name -> index in listing
     QHash<QString, qsizetype> contentByFoldedName; // case-folded name -> first such index
     QSet<QString> listedNames;                     // every listed name, for the thumbnails
@@ -693,7 +694,7 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     listedNames.reserve(listing.size());
     QVarLengthArray<qsizetype, 32> content;
     for (qsizetype i = 0; i < listing.size(); ++i) {
-        const QString fileName = listing.at(i).fileName();
+        const QString &fileName = listing.at(i).name;
         if (Platform::IsOwnBookkeepingName(fileName))
             continue;
         listedNames.insert(fileName);
@@ -714,8 +715,8 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
     }
 
     for (const qsizetype i : content) {
-        if (!entryNames.contains(Platform::FoldedName(listing.at(i).fileName()))) {
-            AddItemForFile(listing.at(i), QString(), QString());
+        if (!entryNames.contains(Platform::FoldedName(listing.at(i).name))) {
+            AddItemForFile(QFileInfo(listedFolder + QLatin1Char('/') + listing.at(i).name), QString(), QString());
             changed = true;
         }
     }
@@ -735,7 +736,6 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
         ReclaimDropped(dropped);
     }
 
-    const QString listedFolder = packageFolder.absolutePath();
     const QString &entryFolder = listedFolder == folderPath ? folderPath : listedFolder;
     for (cManifestItem *item : std::as_const(entries)) {
         QDateTime current;
@@ -747,14 +747,14 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
                 index = contentByFoldedName.value(Platform::FoldedName(item->fileName), -1);
             if (index < 0)
                 continue; // cannot happen: entries without a listed file were dropped above
-            const QFileInfo &file = listing.at(index);
-            if (file.fileName() != item->fileName) {
-                item->fileName = file.fileName();
+            const Platform::NamedFileFacts &file = listing.at(index);
+            if (file.name != item->fileName) {
+                item->fileName = file.name;
                 changed = true;
             }
             item->folderPath = entryFolder;
-            current = ManifestFileFacts::ModTimeUtc(file);
-            item->fileSize = ManifestFileFacts::Size(file);
+            current = file.modifiedUtc;
+            item->fileSize = quint64(file.size);
         }
         if (item->SyncModTime(current))
             changed = true;
@@ -778,6 +778,12 @@ void cManifest::VerifyMinimalManifestExists()
 
 bool cManifest::SetManifestPropertiesToRegularMode()
 {
+    ApplyRegularMode();
+    return ExportToManifestFile();
+}
+
+void cManifest::ApplyRegularMode(bool filesJustMatched)
+{
     packageLimit = RegularPackageLimit;
 
     // The first placeholder of each required kind is kept as the object that stands for the
@@ -795,7 +801,10 @@ bool cManifest::SetManifestPropertiesToRegularMode()
         const eMetadataType oldKind = item->kind;
         const QString oldAuthor = item->author;
         const QString oldComment = item->comment;
-        item->AutoPopulateAttributes(name);
+        if (filesJustMatched)
+            item->AutoPopulateTexts(name);
+        else
+            item->AutoPopulateAttributes(name);
 
         // An author or comment that someone gave the entry survives, unless the entry
         // changed its kind; automatic texts are renewed.
@@ -822,7 +831,6 @@ bool cManifest::SetManifestPropertiesToRegularMode()
             entries.append(fresh);
         }
     }
-    return ExportToManifestFile();
 }
 
 quint64 cManifest::calculatePackageSize()

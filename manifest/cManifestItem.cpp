@@ -166,6 +166,20 @@ bool cManifestItem::AutoPopulateAttributes(const QString &packageName, const QFi
     return true;
 }
 
+void cManifestItem::AutoPopulateTexts(const QString &packageName)
+{
+    kind = AutoDetermineFileType(fileName, packageName);
+    comment =
+        ManifestTexts::IsProgram(kind) ? AutoDetermineComment(kind, GetFileInfo()) : ManifestTexts::FixedComment(kind);
+    author = AutoDetermineAuthor(kind);
+    hidden = AutoDetermineHiddenState(kind);
+    readOnly = AutoDetermineReadOnlyState(kind);
+    if (fileName.isEmpty()) {
+        modTime = QDateTime();
+        fileSize = 0;
+    }
+}
+
 bool cManifestItem::SyncModTime()
 {
     if (fileName.isEmpty())

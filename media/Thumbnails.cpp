@@ -288,7 +288,8 @@ bool ReplaceWithUndeterminedRendering(const QFileInfo &overview)
     if (source.isEmpty())
         return Platform::FactsOf(overviewPath).size > 0;
     QFile::remove(overviewPath);
-    if (!Platform::CopyFileKeepTime(source, overviewPath))
+    // Made again whenever missing or empty: not forced to disk one by one.
+    if (!Platform::CopyFileKeepTime(source, overviewPath, false))
         return false;
     // A fresh copy counts as new.
     TouchFile(QFileInfo(overviewPath));

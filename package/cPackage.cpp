@@ -89,6 +89,25 @@ bool cPackage::HoldsProgramCopy(bool *readable, bool *listed) const
     return !nc.filePath().isEmpty() || !conv.filePath().isEmpty();
 }
 
+quint64 cPackage::MaintenanceState(bool *holdsListedCopy) const
+{
+    *holdsListedCopy = false;
+    QStringList files;
+    bool temporary = false;
+    const quint64 folderState =
+        Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath}, &files, &temporary);
+    // A temporary file goes once it is old enough: the state alone does not tell when.
+    if (folderState == 0 || temporary || !manifest)
+        return 0;
+    for (const eMetadataType type : {NCProgram, ConvProgram}) {
+        const cManifestItem *item = manifest->GetManifestItem(type);
+        if (item && files.contains(item->GetFileNameString()))
+            *holdsListedCopy = true;
+    }
+    const quint64 state = folderState ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
+    return state == 0 ? 1 : state;
+}
+
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)
     : lock(std::make_shared<PackageLock>())
 {

@@ -28,6 +28,19 @@ bool cPackage::ExportManifest()
 
 bool cPackage::GenerateManifestFile()
 {
+    return RefreshManifest() && manifest->ExportToManifestFile();
+}
+
+bool cPackage::GenerateFullModeManifestFile()
+{
+    if (!RefreshManifest())
+        return false;
+    manifest->ApplyRegularMode(true);
+    return manifest->ExportToManifestFile();
+}
+
+bool cPackage::RefreshManifest()
+{
     if (!manifest)
         return false;
     (void)manifest->RefreshFromManifestFile();
@@ -38,7 +51,7 @@ bool cPackage::GenerateManifestFile()
         manifest->RelabelManifest(packageName, GetManifestFile());
     (void)manifest->MatchManifestToFiles(GetPackageDir());
     manifest->VerifyMinimalManifestExists();
-    return manifest->ExportToManifestFile();
+    return true;
 }
 
 bool cPackage::OpenUpPackageToFullMode()

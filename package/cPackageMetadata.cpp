@@ -236,7 +236,10 @@ bool cPackage::GenerateEssentialMetadataFiles()
     // All four always run; the program is read at most once for them.
     const ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
     const bool overview = GenerateOverviewFile(reading);
-    const bool stats = GenerateStatsFile();
+    // When the program's figures are due, the tools step writes the statistics page with
+    // them (a missing page counts as blank): a blank page first would be written twice.
+    const bool factsDue = reading.changed && reading.read && metadataGenerator;
+    const bool stats = factsDue || GenerateStatsFile();
     const bool tools = GenerateToolsFile(reading);
     MarkUndrawnOverview(packageDirPath, packageName, reading);
     const bool history = GenerateHistoryFile();

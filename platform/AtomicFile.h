@@ -8,6 +8,7 @@
 #include <QString>
 
 #ifdef Q_OS_UNIX
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -35,6 +36,17 @@ enum class Durability {
     Sync,  // data reach the disk before the rename (files people made or keep)
     NoSync // generated files that can be made again: the rename alone keeps them whole
 };
+
+namespace Detail {
+inline std::atomic<quint64> unflushedCommits{0};
+}
+
+// How many files this process has put in place without forcing them to disk (NoSync): one
+// who sees it grow over some work flushes the file system once (FlushFileSystemOf).
+inline quint64 UnflushedCommits()
+{
+    return Detail::unflushedCommits.load(std::memory_order_relaxed);
+}
 
 inline QLatin1String OwnTemporarySuffix()
 {
@@ -195,6 +207,8 @@ public:
         if (!ok)
             return Discard();
         path.clear();
+        if (durability == Durability::NoSync)
+            Detail::unflushedCommits.fetch_add(1, std::memory_order_relaxed);
         if (durability == Durability::Sync) {
             // The rename itself lasts once the folder is on disk; some file systems refuse
             // an fsync of a folder, which is no failure of the write.

@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,11 +84,33 @@ qsizetype PrefixLengthNoCase(const QString &name, const QString &prefix)
     return -1;
 }
 
+// Every entry but "." and "..", hidden ones included, in listing order.
+static QStringList AllEntriesIn(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    // readdir alone: QDir would build a file-information object for each entry.
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        names.append(QFile::decodeName(name));
+    }
+    ::closedir(dir);
+    return names;
+#else
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Unsorted);
+#endif
+}
+
 static QStringList EntriesMatchingNoCase(const QString &folder, const QString &name)
 {
     QStringList matches;
-    const QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    const QStringList entries = AllEntriesIn(folder);
     for (const QString &entry : entries) {
         if (SameNameNoCase(entry, name))
             matches.append(entry);
@@ -191,8 +214,7 @@ QString FindEntryNoCase(const QString &folder, const QString &name)
 
 bool HasOtherSpellingOf(const QString &folder, const QStringList &names)
 {
-    const QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    const QStringList entries = AllEntriesIn(folder);
     for (const QString &entry : entries) {
         for (const QString &name : names) {
             if (entry != name && SameNameNoCase(entry, name))
@@ -299,16 +321,18 @@ int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)
 {
     int removed = 0;
     const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-maxAgeSeconds);
-    // Hidden names included (ours start with a dot); links are neither entered nor removed.
-    const QFileInfoList entries =
-        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDir::Unsorted);
-    for (const QFileInfo &entry : entries) {
-        if (!IsOwnTemporaryName(entry.fileName()))
+    // Hidden names included (ours start with a dot); only plain files are taken: links are
+    // neither entered nor removed. Names first, so that only temporaries are stat-ed.
+    const QStringList entries = AllEntriesIn(folder);
+    for (const QString &name : entries) {
+        if (!IsOwnTemporaryName(name))
             continue;
-        const FileFacts facts = FactsOf(entry.absoluteFilePath());
+        const QString path = folder + QLatin1Char('/') + name;
+        const QFileInfo entry(path);
+        const FileFacts facts = FactsOf(path);
         if (entry.isSymLink() || !facts.isFile || !(facts.modifiedUtc < limit))
             continue;
-        if (QFile::remove(entry.absoluteFilePath()))
+        if (QFile::remove(path))
             ++removed;
     }
     return removed;
@@ -412,12 +436,116 @@ QStringList PlainFilesIn(const QString &folder)
 #endif
 }
 
+QList<NamedFileFacts> PlainFileFactsIn(const QString &folder)
+{
+    QList<NamedFileFacts> files;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return files;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
+            continue;
+        struct stat info;
+        if (::fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+            continue;
+#if defined(Q_OS_DARWIN)
+        const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
+#else
+        const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+#endif
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
+#else
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+#endif
+        files.append({QFile::decodeName(entry->d_name), qint64(info.st_size), modified});
+    }
+    ::closedir(dir);
+#else
+    const QFileInfoList listing = QDir(folder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
+    for (const QFileInfo &file : listing)
+        files.append({file.fileName(), file.size(), file.lastModified().toUTC()});
+#endif
+    return files;
+}
+
 QStringList FilesIn(const QString &folder)
 {
 #ifdef Q_OS_UNIX
     return ListFiles(folder, true);
 #else
     return QDir(folder).entryList(QDir::Files, QDir::Unsorted);
+#endif
+}
+
+#ifdef Q_OS_UNIX
+static size_t StatFingerprint(const struct stat &info, QByteArrayView name)
+{
+#if defined(Q_OS_DARWIN)
+    const qint64 modified = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+    const qint64 changed = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+#else
+    const qint64 modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    const qint64 changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+#endif
+    return qHashMulti(0x5eed, name, quint64(info.st_mode), qint64(info.st_size), modified, changed,
+                      quint64(info.st_ino), quint64(info.st_dev));
+}
+#endif
+
+quint64 FolderFingerprint(const QString &folder, const QStringList &files, QStringList *plainFiles,
+                          bool *holdsOwnTemporary)
+{
+    plainFiles->clear();
+    *holdsOwnTemporary = false;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return 0;
+    // A sum of the entries' hashes: the same entries in another order give the same sum.
+    quint64 sum = 0;
+    bool complete = true;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        struct stat info;
+        if (::fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            complete = false; // gone while listed: the folder is changing
+            break;
+        }
+        const QByteArrayView nameBytes(name);
+        sum += quint64(StatFingerprint(info, nameBytes)) * 0x9E3779B97F4A7C15ull;
+        if (S_ISREG(info.st_mode)) {
+            const QString decoded = QFile::decodeName(name);
+            if (name[0] == '.' && IsOwnTemporaryName(decoded))
+                *holdsOwnTemporary = true;
+            plainFiles->append(decoded);
+        }
+        errno = 0;
+    }
+    complete = complete && errno == 0;
+    ::closedir(dir);
+    if (!complete) {
+        plainFiles->clear();
+        return 0;
+    }
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QByteArray path = QFile::encodeName(files.at(i));
+        struct stat info;
+        const quint64 mark = 0x100000001B3ull * quint64(i + 1);
+        if (path.isEmpty() || ::stat(path.constData(), &info) != 0)
+            sum ^= qHashMulti(mark, QByteArrayView(path), false);
+        else
+            sum ^= mark * quint64(StatFingerprint(info, path));
+    }
+    return sum == 0 ? 1 : sum;
+#else
+    Q_UNUSED(folder)
+    Q_UNUSED(files)
+    return 0;
 #endif
 }
 

@@ -141,6 +141,23 @@ FileFacts FactsOf(const QString &path);
 QStringList PlainFilesIn(const QString &folder);
 // The same with links to files, as QDir::entryList(QDir::Files, QDir::Unsorted) gives them.
 QStringList FilesIn(const QString &folder);
+// The plain files of PlainFilesIn with their size and time, from one stat each.
+struct NamedFileFacts
+{
+    QString name;
+    qint64 size = 0;
+    QDateTime modifiedUtc;
+};
+QList<NamedFileFacts> PlainFileFactsIn(const QString &folder);
+
+// What tells one state of a folder from another without reading its files: every entry's
+// name, kind, size, modification and status-change times and identity, and the same of
+// each of `files` elsewhere (links followed; a missing one counts as missing), hashed
+// without regard to listing order. 0 when the folder cannot be read to its end, or where
+// the platform gives no such times. `plainFiles` gets the names of the plain files;
+// `holdsOwnTemporary` tells whether one of them is one of our temporary files.
+quint64 FolderFingerprint(const QString &folder, const QStringList &files, QStringList *plainFiles,
+                          bool *holdsOwnTemporary);
 
 // Moves the file's last-modified time up to `time` when it is earlier: a file made from a
 // source dated in the future then counts as up to date with it.

@@ -15,13 +15,17 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
+#include <future>
+
 Q_LOGGING_CATEGORY(lcScan, "packagemanager.registry.scan", QtWarningMsg)
 
 namespace {
 
 // New packages are written without a flush per file (everything in them can be made again
 // from the parts folder) and flushed together: after this many, and at the end of the pass.
-constexpr int NewPackagesPerFlush = 1000;
+// The flush of one batch runs beside the making of the next, so that the disk and the
+// processor work at once; the pass waits only for the last batch.
+constexpr int NewPackagesPerFlush = 250;
 
 // A package folder name longer than this cannot be made on the file systems we serve.
 constexpr int MaxFolderNameBytes = 255;
@@ -138,7 +142,10 @@ void PackageScanThread::run()
         // filed meanwhile (a move whose program it renames next) has not had its chance.
         const QMap<QString, cPackage *> before = map->Snapshot();
         const QList<QFileInfo> programs = CollectProgramFiles(folders, &report);
+        const QString rootPath = packageRoot.absolutePath();
+        std::future<void> flushing;
         int unflushed = 0;
+        QSet<const cPackage *> holdingCopies;
         for (const QFileInfo &program : programs) {
             if (isInterruptionRequested())
                 break;
@@ -148,18 +155,22 @@ void PackageScanThread::run()
                 package = CreatePackage(packageUID, program, map);
                 unflushed += package ? 1 : 0;
             }
-            if (package)
-                MaintainPackage(packageUID, package, program, map);
+            if (package && MaintainPackage(packageUID, package, program, map))
+                holdingCopies.insert(package);
             numPackages = uint(map->Count());
             if (unflushed >= NewPackagesPerFlush) {
-                Platform::FlushFileSystemOf(packageRoot.absolutePath());
+                if (flushing.valid())
+                    flushing.wait(); // at most one flush under way
+                flushing = std::async(std::launch::async, Platform::FlushFileSystemOf, rootPath);
                 unflushed = 0;
             }
         }
+        if (flushing.valid())
+            flushing.wait();
         if (unflushed > 0)
-            Platform::FlushFileSystemOf(packageRoot.absolutePath());
+            Platform::FlushFileSystemOf(rootPath);
         if (!isInterruptionRequested()) {
-            TidyPackagesRoot(map, before, index, &report);
+            TidyPackagesRoot(map, before, index, holdingCopies, &report);
             RemoveStaleVideoWork();
         }
         qCInfo(lcScan) << "pass over" << folders.size() << "folders:" << programs.size() << "programs," << numPackages
@@ -291,17 +302,31 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     return map->GetPackage(packageUID);
 }
 
-void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
+bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
                                         cSharedPackageMap *map)
 {
-    QString folder;
+    bool holdsListedCopy = false;
+    quint64 stateBefore = 0;
     {
-        QMutexLocker locker(&package->Lock());
+        // Telling whether anything changed only reads: other processes need not wait for
+        // it. One that changes the package meanwhile changes its state, which the next pass
+        // sees.
+        const std::lock_guard<std::recursive_mutex> locker(package->Lock().InProcess());
         // The host may have removed or re-filed the package since it was looked up.
         if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
-            return;
+            return false;
         package->FollowPartProgram(program);
-        package->SynchronizePartFiles(cPackage::PartsFilePriority);
+        stateBefore = package->MaintenanceState(&holdsListedCopy);
+        if (stateBefore != 0 && stateBefore == package->settledState)
+            return holdsListedCopy;
+    }
+    QString folder;
+    bool done = true;
+    {
+        QMutexLocker locker(&package->Lock());
+        if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
+            return false;
+        done = package->SynchronizePartFiles(cPackage::PartsFilePriority);
         folder = package->GetPackageDir().absolutePath();
     }
     // Thumbnails outside the lock, so that the host's calls on this package never wait for a
@@ -309,15 +334,20 @@ void PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
     cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
     if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
-        return;
+        return false;
     package->GenerateEssentialMetadataFiles();
-    package->GenerateManifestFile();
-    package->OpenUpPackageToFullMode();
+    done = package->GenerateFullModeManifestFile() && done;
     Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
+    // Settled when this maintenance found nothing to change; a package it changed is
+    // maintained once more in the next pass, which should find it settled.
+    const quint64 stateAfter = package->MaintenanceState(&holdsListedCopy);
+    package->settledState = done && stateAfter == stateBefore ? stateAfter : 0;
+    return holdsListedCopy;
 }
 
 void PackageScanThread::TidyPackagesRoot(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
-                                         PartsFolderIndex &index, tPackageScanReport *report)
+                                         PartsFolderIndex &index, const QSet<const cPackage *> &holdingCopies,
+                                         tPackageScanReport *report)
 {
     const QString rootPath = packageRoot.absolutePath();
     const Platform::FolderListing root = Platform::FolderListing::Read(rootPath);
@@ -329,7 +359,7 @@ void PackageScanThread::TidyPackagesRoot(cSharedPackageMap *map, const QMap<QStr
         report->unreachableFolders.append(rootPath);
         return;
     }
-    RemoveStalePackages(map, before, index, report);
+    RemoveStalePackages(map, before, index, holdingCopies, report);
     if (!isInterruptionRequested())
         AdoptUnknownFolders(map, root);
 }
@@ -380,7 +410,8 @@ PackageScanThread::eVerdict PackageScanThread::JudgePackage(const tPackageUID &p
 }
 
 void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<QString, cPackage *> &before,
-                                            PartsFolderIndex &index, tPackageScanReport *report)
+                                            PartsFolderIndex &index, const QSet<const cPackage *> &holdingCopies,
+                                            tPackageScanReport *report)
 {
     // Pointers from the map stay valid for the whole pass: only this thread drops packages,
     // and a package removed by the host is still owned by the map.
@@ -390,6 +421,10 @@ void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<Q
             break;
         const tPackageUID &packageUID = it.key();
         cPackage *package = it.value();
+        // Its maintenance in this pass listed its folder and found the copy the manifest
+        // names: kept, without a second look (only a verdict to drop asks again).
+        if (holdingCopies.contains(package))
+            continue;
         QString unreachable;
         eVerdict verdict = eVerdict::Keep;
         {
@@ -406,8 +441,7 @@ void PackageScanThread::RemoveStalePackages(cSharedPackageMap *map, const QMap<Q
                 continue;
             verdict = JudgePackage(packageUID, package, index, &unreachable);
             if (verdict == eVerdict::Repair) {
-                package->GenerateManifestFile();
-                package->OpenUpPackageToFullMode();
+                package->GenerateFullModeManifestFile();
                 verdict = eVerdict::Keep;
             } else if (verdict == eVerdict::Gone) {
                 // The folder leaves its place in one step before the package is dropped; when

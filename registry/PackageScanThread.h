@@ -63,14 +63,19 @@ private:
     // filed under the identifier afterwards (null when none should be made).
     cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map);
     // Brings a filed package up to date under its lock; tutorial packages stay untouched.
-    void MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
+    // A package whose state is the one its last maintenance settled is left as it is, after
+    // one listing of its folder. True when that listing (or the one after the maintenance)
+    // found the program copy that the manifest names: evidence enough to keep the package
+    // in this pass.
+    bool MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
                          cSharedPackageMap *map);
     // Drops the stale packages among those filed before the pass, then adopts the package
     // folders that another process made.
+    // `holdingCopies`: the packages whose maintenance in this pass found their listed copy.
     void TidyPackagesRoot(cSharedPackageMap *map, const QMap<QString, cPackage *> &before, PartsFolderIndex &index,
-                          tPackageScanReport *report);
+                          const QSet<const cPackage *> &holdingCopies, tPackageScanReport *report);
     void RemoveStalePackages(cSharedPackageMap *map, const QMap<QString, cPackage *> &before, PartsFolderIndex &index,
-                             tPackageScanReport *report);
+                             const QSet<const cPackage *> &holdingCopies, tPackageScanReport *report);
     void AdoptUnknownFolders(cSharedPackageMap *map, const Platform::FolderListing &root);
     void Skip(const QString &path, const QString &reason, tPackageScanReport *report);
     void NoteOnce(const QString &path, const QString &what);

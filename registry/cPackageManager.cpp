@@ -1,6 +1,7 @@
 #include "cPackageManager.h"
 
 #include "package/PackageLock.h"
+#include "platform/AtomicFile.h"
 #include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
@@ -63,6 +64,9 @@ void cPackageManager::FindExistingPackages(const QDir &root)
     const Platform::ResolveCacheScope resolveEachFolderOnce;
     // Thousands of packages may share one parts folder: it is listed once, not per package.
     const Platform::FolderIndexScope listEachFolderOnce;
+    // A copy missing from a package is made again here, as a pass makes the first ones,
+    // without a flush of its own: all of them reach the disk together at the end.
+    const quint64 unflushedBefore = Platform::UnflushedCommits();
     QDirIterator folders(root.path(), {QStringLiteral("*.pkg")}, QDir::Dirs | QDir::NoDotAndDotDot);
     while (folders.hasNext()) {
         const QFileInfo folder = folders.nextFileInfo();
@@ -81,6 +85,8 @@ void cPackageManager::FindExistingPackages(const QDir &root)
         if (!package->IsTutorialPackage())
             package->SearchForPartProgramsInPackageFolder();
     }
+    if (Platform::UnflushedCommits() != unflushedBefore)
+        Platform::FlushFileSystemOf(root.absolutePath());
 }
 
 QString cPackageManager::PartsFolderKey(const QString &packageUID)

@@ -106,8 +106,7 @@ QString cPackageManager::CreatePackage(const QFileInfo &programFile)
             package->SynchronizePartFiles(cPackage::PartsFilePriority);
             package->UpdatePackageThumbs();
             package->GenerateEssentialMetadataFiles();
-            package->GenerateManifestFile();
-            package->OpenUpPackageToFullMode();
+            package->GenerateFullModeManifestFile();
         }
     }
     if (!filed) {

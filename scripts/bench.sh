@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs the scale driver for 10,000 packages in three
-# layouts (one folder, 10 and 400 folders); `--large` (or BENCH_LARGE=1) adds 100,000 (hours
-# on a small machine). Sizes given as arguments replace the default
+# layouts (one folder, 10 and 400 folders); `--large` (or BENCH_LARGE=1) adds 100,000 (about
+# 20 minutes per layout on a loaded 2-core machine; pass --no-thumbnails). Sizes given as arguments replace the default
 # ones; other arguments go to bench_scale (--no-thumbnails). Workspaces go to
 # $BENCH_SCALE_DIR (default: the system's temporary folder; 100,000 packages take ~2 GB).
 set -euo pipefail

@@ -36,7 +36,7 @@ struct cPackageTestAccess
     static Package Open(const QString &folder) { return Package(new cPackage(kUid, QDir(folder), QDir())); }
     static bool Generate(cPackage &p) { return p.GenerateManifestFile(); }
     // What the scan does to every package.
-    static void Maintain(cPackage &p) { (void)p.GenerateManifestFile(), (void)p.OpenUpPackageToFullMode(); }
+    static void Maintain(cPackage &p) { (void)p.GenerateFullModeManifestFile(); }
     static bool Update(cPackage &p) { return p.UpdateManifest(); }
     static bool ImportManifest(cPackage &p) { return p.ImportManifest(); }
     static bool ExportManifest(cPackage &p) { return p.ExportManifest(); }

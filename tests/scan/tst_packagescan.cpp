@@ -31,6 +31,8 @@ private Q_SLOTS:
     void followsAShareMountedLater();
     void noFlappingOverTwoPasses_data();
     void noFlappingOverTwoPasses();
+    void settledPackageSeesEveryChange_data();
+    void settledPackageSeesEveryChange();
     void requestsWhileAPassRuns();
 
 private:
@@ -256,6 +258,59 @@ void tst_PackageScan::noFlappingOverTwoPasses()
         QCOMPARE(Scan(manager, folders), packages);
     QCOMPARE(added.size() + deleted.size(), 0);
     QCOMPARE(QDir(root).entryList({"*.pkg"}, QDir::Dirs).size(), packages);
+}
+
+void tst_PackageScan::settledPackageSeesEveryChange_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("overview removed") << "overview";
+    QTest::newRow("program edited") << "edited";
+    QTest::newRow("manifest removed") << "manifest";
+    QTest::newRow("photograph added") << "photo";
+    QTest::newRow("copy removed") << "copy";
+    QTest::newRow("program and copy removed") << "gone";
+}
+
+// A package that a pass found nothing to change in is left alone while it stays so; any
+// change on either side is seen at the next pass.
+void tst_PackageScan::settledPackageSeesEveryChange()
+{
+    QFETCH(QString, change);
+    const QString program = parts + "/PLATE.NC";
+    QVERIFY(WriteFile(program, MillingProgram("PLATE")) && WriteFile(parts + "/OTHER.NC", MillingProgram("O")));
+    QVERIFY(WriteFile(root + "/undetermined_rendering.gif", "GIF89a"));
+    cPackageManager manager{QDir(root)};
+    const QString uid = manager.CalculatePackageUID(QFileInfo(program));
+    const QString folder = root + '/' + uid + ".pkg";
+    for (int pass = 0; pass < 3; ++pass)
+        QCOMPARE(Scan(manager, {parts}), 2);
+    QVERIFY(ReadFile(folder + "/manifest.xml").contains("PLATE.gif"));
+
+    if (change == "overview")
+        QVERIFY(QFile::remove(folder + "/PLATE.gif"));
+    else if (change == "edited")
+        QVERIFY(WriteFile(program, MillingProgram("PLATE REV B")) &&
+                SetModTime(program, QDateTime::currentDateTime().addSecs(60)));
+    else if (change == "manifest")
+        QVERIFY(QFile::remove(folder + "/manifest.xml"));
+    else if (change == "photo")
+        QVERIFY(WriteFile(folder + "/photo.jpg", "photo"));
+    else if (change == "copy")
+        QVERIFY(QFile::remove(folder + "/PLATE.NC"));
+    else if (change == "gone")
+        QVERIFY(QFile::remove(program) && QFile::remove(folder + "/PLATE.NC"));
+    QVERIFY(Scan(manager, {parts}) >= 1);
+
+    if (change == "gone") {
+        QVERIFY(!manager.GetPackage(uid) && !QFileInfo::exists(folder));
+        return;
+    }
+    QVERIFY(manager.GetPackage(uid));
+    QCOMPARE(ReadFile(folder + "/PLATE.NC"), ReadFile(program));
+    QVERIFY(QFileInfo(folder + "/PLATE.gif").size() > 0);
+    const QByteArray manifest = ReadFile(folder + "/manifest.xml");
+    QVERIFY(manifest.contains(">PLATE.NC<") && manifest.contains(">PLATE.gif<"));
+    QCOMPARE(manifest.contains(">photo.jpg<"), change == "photo");
 }
 
 void tst_PackageScan::requestsWhileAPassRuns()
