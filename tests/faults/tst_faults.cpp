@@ -93,7 +93,8 @@ struct Workspace
     bool Scan(cPackageManager *other = nullptr)
     {
         QSignalSpy done(other ? other : registry.get(), &cPackageManager::PackageScanCompleted);
-        return (other ? other : registry.get())->DoBackgroundScanForPackageUpdates({parts}) && done.wait(120000);
+        // Generous: a 100 MB manifest under a sanitizer on a loaded machine takes minutes.
+        return (other ? other : registry.get())->DoBackgroundScanForPackageUpdates({parts}) && done.wait(400000);
     }
     cPackage *Owner(QString p, cPackageManager *r) { return r->GetPackage(r->CalculatePackageUID(QFileInfo(p))); }
     bool Prog(const QByteArray &bytes, const QString &name = u"PROG.NC"_s)
