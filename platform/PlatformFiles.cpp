@@ -338,6 +338,43 @@ int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)
     return removed;
 }
 
+#ifdef Q_OS_UNIX
+// A stat's modification and status-change times in nanoseconds since the epoch.
+static qint64 ModifiedNs(const struct stat &info)
+{
+#if defined(Q_OS_DARWIN)
+    return qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+#else
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#endif
+}
+
+static qint64 ChangedNs(const struct stat &info)
+{
+#if defined(Q_OS_DARWIN)
+    return qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+#else
+    return qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+#endif
+}
+
+// The modification time as UTC, to the millisecond, without Qt 6.4's round trip through
+// local time.
+static QDateTime ModifiedUtc(const struct stat &info)
+{
+#if defined(Q_OS_DARWIN)
+    const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
+#else
+    const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+#endif
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
+#else
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+#endif
+}
+#endif
+
 FileStamp StampOf(const QString &path)
 {
     FileStamp stamp;
@@ -348,13 +385,8 @@ FileStamp StampOf(const QString &path)
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return stamp;
     stamp.size = qint64(info.st_size);
-#if defined(Q_OS_DARWIN)
-    stamp.modified = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
-    stamp.changed = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
-#else
-    stamp.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    stamp.changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
-#endif
+    stamp.modified = ModifiedNs(info);
+    stamp.changed = ChangedNs(info);
     stamp.identity = quint64(info.st_ino) ^ (quint64(info.st_dev) << 48);
 #else
     const QFileInfo info(path);
@@ -380,16 +412,7 @@ FileFacts FactsOf(const QString &path)
     facts.exists = true;
     facts.isFile = S_ISREG(info.st_mode);
     facts.size = qint64(info.st_size);
-#if defined(Q_OS_DARWIN)
-    const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
-#else
-    const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
-#endif
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    facts.modifiedUtc = QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
-#else
-    facts.modifiedUtc = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
-#endif
+    facts.modifiedUtc = ModifiedUtc(info);
 #else
     const QFileInfo info(path);
     if (!info.exists())
@@ -449,17 +472,7 @@ QList<NamedFileFacts> PlainFileFactsIn(const QString &folder)
         struct stat info;
         if (::fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
             continue;
-#if defined(Q_OS_DARWIN)
-        const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
-#else
-        const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
-#endif
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
-#else
-        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
-#endif
-        files.append({QFile::decodeName(entry->d_name), qint64(info.st_size), modified});
+        files.append({QFile::decodeName(entry->d_name), qint64(info.st_size), ModifiedUtc(info)});
     }
     ::closedir(dir);
 #else
@@ -482,14 +495,7 @@ QStringList FilesIn(const QString &folder)
 #ifdef Q_OS_UNIX
 static size_t StatFingerprint(const struct stat &info, QByteArrayView name)
 {
-#if defined(Q_OS_DARWIN)
-    const qint64 modified = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
-    const qint64 changed = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
-#else
-    const qint64 modified = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    const qint64 changed = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
-#endif
-    return qHashMulti(0x5eed, name, quint64(info.st_mode), qint64(info.st_size), modified, changed,
+    return qHashMulti(0x5eed, name, quint64(info.st_mode), qint64(info.st_size), ModifiedNs(info), ChangedNs(info),
                       quint64(info.st_ino), quint64(info.st_dev));
 }
 #endif
