@@ -7,7 +7,8 @@
 // depend on how many files share its folder. The first scan is set beside `cp -r` of the
 // packages tree it wrote.
 //
-// Usage: bench_scale [--no-thumbnails] [N ...]        (default N: 10000; 100000 takes long)
+// Usage: bench_scale [--no-thumbnails] [--folders K ...] [N ...]
+//        (default N: 10000, 100000 takes long; --folders runs only the layouts of K folders)
 // The workspaces go to $BENCH_SCALE_DIR (default: the system's temporary folder).
 // Start-up alone (for a profiler): bench_scale --child-start-up <packages root> <empty folder>
 
@@ -208,7 +209,8 @@ int ChildStartUp(const QString &root, const QString &emptyRoot)
     return 0;
 }
 
-// `cp -r` of the packages tree, best of two; -1 when it failed.
+// `cp -r` of the packages tree, best of two; -1 when it failed. The copies stay until the
+// end of the run: see main().
 Timing CopyTree(const QString &root, const QString &parent)
 {
     Timing best;
@@ -222,28 +224,23 @@ Timing CopyTree(const QString &root, const QString &parent)
         Timing elapsed = watch.Elapsed();
         elapsed.cpu = -1; // the child's processor time is not ours
         best = Better(best, elapsed);
-        QDir(copy).removeRecursively();
     }
     return best;
 }
 
 int Run(int count, int folderCount, const QString &parent)
 {
-    QTemporaryDir dir(parent + QStringLiteral("/bench_scale-XXXXXX"));
-    if (!dir.isValid())
-        return 1;
-    // BENCH_SCALE_KEEP=1 leaves the workspace behind, for profiling a step on its own.
-    dir.setAutoRemove(qEnvironmentVariableIsEmpty("BENCH_SCALE_KEEP"));
-    const QString root = dir.path() + QStringLiteral("/packages");
-    const QString emptyRoot = dir.path() + QStringLiteral("/empty");
+    const QString workspace = parent + QStringLiteral("/%1-in-%2").arg(count).arg(folderCount);
+    const QString root = workspace + QStringLiteral("/packages");
+    const QString emptyRoot = workspace + QStringLiteral("/empty");
     QDir().mkpath(root);
     QDir().mkpath(emptyRoot);
     QElapsedTimer timer;
     timer.start();
     const QStringList folders =
-        ScanWorkspace::GeneratePrograms(dir.path() + QStringLiteral("/parts"), count, folderCount);
+        ScanWorkspace::GeneratePrograms(workspace + QStringLiteral("/parts"), count, folderCount);
     std::printf("N = %d programs in %d parts folders (%lld ms to generate, workspace %s)\n", count, folderCount,
-                static_cast<long long>(timer.elapsed()), qPrintable(dir.path()));
+                static_cast<long long>(timer.elapsed()), qPrintable(workspace));
     Header();
 
     qint64 floorFiles = 0;
@@ -256,7 +253,7 @@ int Run(int count, int folderCount, const QString &parent)
         // The floor over the folders as the first pass left them, for the first pass's ratio.
         floor = Floor(folders, root, &floorFiles);
         Row("first scan (every package made)", first, count, floor, &written);
-        const Timing copy = CopyTree(root, dir.path());
+        const Timing copy = CopyTree(root, workspace);
         if (copy.wall > 0)
             std::printf("  %-38s %10.1f us/package; first scan = %.2f x cp -r\n", "cp -r of the packages tree",
                         double(copy.wall) / 1000.0 / count, double(first.wall) / double(copy.wall));
@@ -387,9 +384,12 @@ int main(int argc, char **argv)
 
     bool thumbnails = true;
     QList<int> counts;
+    QList<int> onlyFolders;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments.at(i) == QLatin1String("--no-thumbnails"))
             thumbnails = false;
+        else if (arguments.at(i) == QLatin1String("--folders") && i + 1 < arguments.size())
+            onlyFolders << qMax(1, arguments.at(++i).toInt());
         else
             counts << qMax(1, arguments.at(i).toInt());
     }
@@ -398,10 +398,23 @@ int main(int argc, char **argv)
     QString parent = qEnvironmentVariable("BENCH_SCALE_DIR");
     if (parent.isEmpty())
         parent = QDir::tempPath();
+    // Every layout's workspace stays until the end. Some file systems (ext4 without a journal)
+    // pass over inodes freed in the last minutes when they make a new file, so deleting a
+    // finished layout, or the first copy before the second, would slow down whatever runs
+    // next, and a ratio would compare unequal conditions. For the same reason, do not run
+    // the benchmark within minutes of deleting many files.
+    QTemporaryDir workspaces(parent + QStringLiteral("/bench_scale-XXXXXX"));
+    if (!workspaces.isValid())
+        return 1;
+    // BENCH_SCALE_KEEP=1 leaves the workspaces behind, for profiling a step on its own.
+    workspaces.setAutoRemove(qEnvironmentVariableIsEmpty("BENCH_SCALE_KEEP"));
 
     for (int count : std::as_const(counts)) {
-        for (const int folders : {1, qMax(1, count / 1000), qMax(1, count / 25)}) {
-            if (Run(count, folders, parent) != 0)
+        QList<int> layouts = {1, qMax(1, count / 1000), qMax(1, count / 25)};
+        if (!onlyFolders.isEmpty())
+            layouts = onlyFolders;
+        for (const int folders : std::as_const(layouts)) {
+            if (Run(count, folders, workspaces.path()) != 0)
                 return 1;
         }
     }

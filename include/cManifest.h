@@ -88,6 +88,7 @@ private:
 
     cManifestItem *FirstOfKind(eMetadataType type) const;
     cManifestItem *AddItemForFile(const QFileInfo &file, const QString &author, const QString &comment);
+    cManifestItem *AddItemForListedFile(const QString &folder, const QString &fileName);
     QByteArray SerializeManifest() const;
 
     quint64 packageSize = 0;

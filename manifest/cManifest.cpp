@@ -6,7 +6,6 @@
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QHash>
 #include <QLoggingCategory>
@@ -566,14 +565,15 @@ bool cManifest::HoldsPeoplesTexts() const
 
 QByteArray cManifest::SerializeManifest() const
 {
-    QByteArray bytes;
-    bytes.reserve(512 + 320 * entries.size());
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QXmlStreamWriter xml(&buffer);
+    // Written into text and encoded once: through a device, the writer encodes every piece
+    // on its own, which costs more than the rest of writing a new package's manifest. The
+    // writer gives text no encoding in the declaration, so it is written here.
+    QString text;
+    text.reserve(512 + 320 * int(entries.size()));
+    text += QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    QXmlStreamWriter xml(&text);
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
-    xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("Manifest"));
     xml.writeAttribute(QStringLiteral("package_name"), XmlSafe(name));
     xml.writeAttribute(QStringLiteral("package_size"), QString::number(packageSize));
@@ -598,7 +598,7 @@ QByteArray cManifest::SerializeManifest() const
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    return bytes;
+    return text.toUtf8();
 }
 
 void cManifest::RelabelManifest(const QString &newName, const QFileInfo &manifestFile)
@@ -629,6 +629,17 @@ cManifestItem *cManifest::AddItemForFile(const QFileInfo &file, const QString &a
         item->author = author;
     if (!comment.isEmpty())
         item->comment = comment;
+    entries.append(item);
+    return item;
+}
+
+cManifestItem *cManifest::AddItemForListedFile(const QString &folder, const QString &fileName)
+{
+    // Its size and time come from the listing (MatchManifestToFiles): no stat of its own.
+    auto *item = new cManifestItem(Unknown);
+    item->fileName = fileName;
+    item->folderPath = folder == folderPath ? folderPath : folder;
+    item->AutoPopulateTexts(name);
     entries.append(item);
     return item;
 }
@@ -716,7 +727,7 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
 
     for (const qsizetype i : content) {
         if (!entryNames.contains(Platform::FoldedName(listing.at(i).name))) {
-            AddItemForFile(QFileInfo(listedFolder + QLatin1Char('/') + listing.at(i).name), QString(), QString());
+            AddItemForListedFile(listedFolder, listing.at(i).name);
             changed = true;
         }
     }

@@ -88,6 +88,35 @@ QByteArray Millimetres(double value)
     return QByteArray::number(value, 'f', std::fabs(value) >= 100 ? 0 : 1);
 }
 
+// The picture in palette indices. Drawing uses the palette's colours only, so each pixel
+// is looked up exactly (Qt's general conversion searches for the nearest colour, and costs
+// more than drawing and encoding together); a colour outside it falls back to that search.
+QImage ToPalette(const QImage &drawn, const QList<QRgb> &palette)
+{
+    const QImage picture = drawn.format() == QImage::Format_RGB32 ? drawn : drawn.convertToFormat(QImage::Format_RGB32);
+    QImage indexed(picture.size(), QImage::Format_Indexed8);
+    indexed.setColorTable(palette);
+    const int width = picture.width();
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *from = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        uchar *to = indexed.scanLine(y);
+        QRgb last = palette.first();
+        uchar lastIndex = 0;
+        for (int x = 0; x < width; ++x) {
+            const QRgb colour = from[x] | 0xFF000000;
+            if (colour != last) {
+                const qsizetype found = palette.indexOf(colour);
+                if (found < 0)
+                    return picture.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
+                last = colour;
+                lastIndex = uchar(found);
+            }
+            to[x] = lastIndex;
+        }
+    }
+    return indexed;
+}
+
 } // namespace
 
 namespace ProgramPreview {
@@ -195,7 +224,7 @@ QByteArray EncodeGif(const QImage &picture)
     if (picture.isNull())
         return QByteArray();
     const QList<QRgb> palette = Palette();
-    const QImage indexed = picture.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
+    const QImage indexed = ToPalette(picture, palette);
 
     QByteArray bytes;
     const OutputFunc write = [](GifFileType *gif, const GifByteType *data, int length) {
@@ -216,8 +245,9 @@ QByteArray EncodeGif(const QImage &picture)
              EGifPutImageDesc(gif, 0, 0, indexed.width(), indexed.height(), false, nullptr) == GIF_OK;
     }
     for (int y = 0; ok && y < indexed.height(); ++y) {
-        QByteArray line(reinterpret_cast<const char *>(indexed.constScanLine(y)), indexed.width());
-        ok = EGifPutLine(gif, reinterpret_cast<GifPixelType *>(line.data()), indexed.width()) == GIF_OK;
+        // giflib takes a writable line but does not change it.
+        auto *line = const_cast<GifPixelType *>(indexed.constScanLine(y));
+        ok = EGifPutLine(gif, line, indexed.width()) == GIF_OK;
     }
     GifFreeMapObject(map);
     if (EGifCloseFile(gif, &error) != GIF_OK)

@@ -6,6 +6,7 @@
 #include "ProgramPreview.h"
 #include "media/Thumbnails.h"
 #include "platform/AtomicFile.h"
+#include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
@@ -13,6 +14,7 @@
 #include <QMutexLocker>
 
 #include <limits>
+#include <optional>
 
 // The overview picture and the statistics, tools and history pages.
 
@@ -44,6 +46,46 @@ struct PackageFileState
     bool MissingOrEmpty() const { return !facts.exists || facts.size == 0; }
 };
 
+// One listing of a package folder for the lookups of one step (see
+// GenerateEssentialMetadataFiles); without one, each lookup lists the folder afresh.
+class PackageFolderListing
+{
+public:
+    explicit PackageFolderListing(const QString &folder) : folder(folder), outer(current) { current = this; }
+    ~PackageFolderListing() { current = outer; }
+    PackageFolderListing(const PackageFolderListing &) = delete;
+    PackageFolderListing &operator=(const PackageFolderListing &) = delete;
+
+    static PackageFolderListing *For(const QString &folder)
+    {
+        return current && current->folder == folder ? current : nullptr;
+    }
+    const Platform::FolderListing &Listing()
+    {
+        if (!listing)
+            listing = Platform::FolderListing::Read(folder);
+        return *listing;
+    }
+
+private:
+    QString folder;
+    std::optional<Platform::FolderListing> listing;
+    PackageFolderListing *outer;
+    static thread_local PackageFolderListing *current;
+};
+
+thread_local PackageFolderListing *PackageFolderListing::current = nullptr;
+
+// The entry of `folder` whose name matches `name` without regard to case; empty when none.
+QString OtherSpelling(const QString &folder, const QString &name)
+{
+    PackageFolderListing *scope = PackageFolderListing::For(folder);
+    if (!scope)
+        return Platform::FindEntryNoCase(folder, name);
+    const QList<Platform::FolderListing::Entry> matches = scope->Listing().Matching(name);
+    return matches.isEmpty() ? QString() : matches.first().name;
+}
+
 PackageFileState PackageFile(const QString &packageDirPath, const QString &fileName)
 {
     PackageFileState file;
@@ -52,10 +94,16 @@ PackageFileState PackageFile(const QString &packageDirPath, const QString &fileN
     file.path = packageDirPath + QLatin1Char('/') + fileName;
     file.facts = Platform::FactsOf(file.path);
     if (!file.facts.exists) {
-        const QString existing = Platform::FindEntryNoCase(packageDirPath, fileName);
+        // Another spelling; one that has gone since the listing leaves the name as the
+        // pattern gives it.
+        const QString existing = OtherSpelling(packageDirPath, fileName);
         if (!existing.isEmpty() && existing != fileName) {
-            file.path = packageDirPath + QLatin1Char('/') + existing;
-            file.facts = Platform::FactsOf(file.path);
+            const QString other = packageDirPath + QLatin1Char('/') + existing;
+            const Platform::FileFacts otherFacts = Platform::FactsOf(other);
+            if (otherFacts.exists) {
+                file.path = other;
+                file.facts = otherFacts;
+            }
         }
     }
     return file;
@@ -233,6 +281,11 @@ void MarkUndrawnOverview(const QString &packageDirPath, const QString &packageNa
 
 bool cPackage::GenerateEssentialMetadataFiles()
 {
+    // The package folder is listed once for the lookups of all four. The steps write only
+    // under the names those lookups answer, and a name is tried as it is written before the
+    // listing is asked, so the steps see each other's files; a file that another writer
+    // gives another spelling meanwhile is seen in the next pass.
+    const PackageFolderListing listPackageFolderOnce(packageDirPath);
     // All four always run; the program is read at most once for them.
     const ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
     const bool overview = GenerateOverviewFile(reading);

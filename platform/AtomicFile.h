@@ -277,9 +277,17 @@ private:
 // Whether the plain file at `path` holds exactly `bytes` (a link or a missing file does not).
 inline bool FileHolds(const QString &path, const QByteArray &bytes)
 {
+#ifdef Q_OS_UNIX
+    // One lstat: a link is no regular file to it.
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        qint64(info.st_size) != qint64(bytes.size()))
+        return false;
+#else
     const QFileInfo info(path);
     if (info.isSymLink() || !info.isFile() || info.size() != bytes.size())
         return false;
+#endif
     QFile existing(path);
     return existing.open(QIODevice::ReadOnly) && existing.read(bytes.size() + 1) == bytes;
 }

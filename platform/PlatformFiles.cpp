@@ -233,14 +233,20 @@ bool IsPlainFileName(const QString &name)
 
 bool CopyFileKeepTime(const QString &source, const QString &destination, bool sync)
 {
+#ifdef Q_OS_UNIX
+    struct stat existing;
+    if (::lstat(QFile::encodeName(destination).constData(), &existing) == 0)
+        return false; // a file, or a link even to nothing
+#else
     const QFileInfo destinationInfo(destination);
     if (destinationInfo.exists() || destinationInfo.isSymLink())
         return false;
+#endif
     // A FIFO or device as the source would block the copy or fill the disk.
     QFile input;
     if (!OpenRegularFile(input, source, LinkPolicy::Follow))
         return false;
-    const QFileInfo sourceInfo(source);
+    const QDateTime sourceModified = FactsOf(source).modifiedUtc;
 
     // Written under a temporary name in the destination folder, forced to disk, then renamed
     // into place: an interrupted or failed copy never leaves a partial file under the real
@@ -260,7 +266,7 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
             return false;
     }
     temporary.TakePermissionsOf(source);
-    if (!temporary.SetModified(sourceInfo.lastModified().toMSecsSinceEpoch()))
+    if (!sourceModified.isValid() || !temporary.SetModified(sourceModified.toMSecsSinceEpoch()))
         return false;
     // Never over an existing destination, even one that appeared during the copy.
     return temporary.Commit(sync ? Durability::Sync : Durability::NoSync, false);

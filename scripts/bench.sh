@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release and runs the scale driver for 10,000 packages in three
 # layouts (one folder, 10 and 400 folders); `--large` (or BENCH_LARGE=1) adds 100,000 (about
 # 20 minutes per layout on a loaded 2-core machine; pass --no-thumbnails). Sizes given as arguments replace the default
-# ones; other arguments go to bench_scale (--no-thumbnails). Workspaces go to
+# ones; other arguments go to bench_scale (--no-thumbnails, --folders K for one layout). Workspaces go to
 # $BENCH_SCALE_DIR (default: the system's temporary folder; 100,000 packages take ~2 GB).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -15,12 +15,14 @@ export PACKAGEMANAGER_DEFAULTS_DIR="${PACKAGEMANAGER_DEFAULTS_DIR:-$PM_SOURCE_DI
 large="${BENCH_LARGE:-}"
 sizes=()
 options=()
-for argument in "$@"; do
-    case "$argument" in
+while [ $# -gt 0 ]; do
+    case "$1" in
         --large) large=1 ;;
-        [0-9]*) sizes+=("$argument") ;;
-        *) options+=("$argument") ;;
+        --folders) options+=("$1" "${2:?--folders needs a count}"); shift ;;
+        [0-9]*) sizes+=("$1") ;;
+        *) options+=("$1") ;;
     esac
+    shift
 done
 if [ ${#sizes[@]} -eq 0 ]; then
     sizes=(10000)
