@@ -141,6 +141,7 @@ private:
     static QDir GetPartDirFromPackageUID(const QString &packageUID);
 
     bool AddPartProgramsToPackageFolder(const QFileInfo &file);
+    bool AddFirstCopy(const QFileInfo &file);
     bool CopyPackageNCProgramToParts(const QFileInfo &file);
     bool CopyPackageConvProgramToParts(const QFileInfo &file);
 

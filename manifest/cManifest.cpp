@@ -6,6 +6,7 @@
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QHash>
 #include <QLoggingCategory>
@@ -565,15 +566,14 @@ bool cManifest::HoldsPeoplesTexts() const
 
 QByteArray cManifest::SerializeManifest() const
 {
-    // Written into text and encoded once: through a device, the writer encodes every piece
-    // on its own, which costs more than the rest of writing a new package's manifest. The
-    // writer gives text no encoding in the declaration, so it is written here.
-    QString text;
-    text.reserve(512 + 320 * int(entries.size()));
-    text += QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    QXmlStreamWriter xml(&text);
+    QByteArray bytes;
+    bytes.reserve(512 + 320 * entries.size());
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QXmlStreamWriter xml(&buffer);
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
+    xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("Manifest"));
     xml.writeAttribute(QStringLiteral("package_name"), XmlSafe(name));
     xml.writeAttribute(QStringLiteral("package_size"), QString::number(packageSize));
@@ -598,7 +598,7 @@ QByteArray cManifest::SerializeManifest() const
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    return text.toUtf8();
+    return bytes;
 }
 
 void cManifest::RelabelManifest(const QString &newName, const QFileInfo &manifestFile)

@@ -52,10 +52,12 @@ bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
         const Platform::FileFacts partFacts = Platform::FactsOf(partPath);
         QString copyPath = JoinPath(packageDirPath, name);
         Platform::FileFacts copyFacts = Platform::FactsOf(copyPath);
+        bool noCopy = false; // under no spelling of the name
         if (!copyFacts.exists && (priority == PackageFilePriority || partFacts.exists)) {
             // The copy may carry the name in another letter case.
             const QString realName = Platform::FindEntryNoCase(packageDirPath, name);
-            if (!realName.isEmpty()) {
+            noCopy = realName.isEmpty();
+            if (!noCopy) {
                 copyPath = JoinPath(packageDirPath, realName);
                 copyFacts = Platform::FactsOf(copyPath);
             }
@@ -69,7 +71,9 @@ bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
             continue;
 
         if (priority == PartsFilePriority) {
-            if (partFacts.exists)
+            if (partFacts.exists && noCopy)
+                result = AddFirstCopy(part);
+            else if (partFacts.exists)
                 result = AddPartProgramsToPackageFolder(part);
         } else if (copyFacts.exists) {
             const QFileInfo copy(copyPath);
@@ -134,6 +138,18 @@ bool cPackage::AddPartProgramsToPackageFolder(const QFileInfo &file)
     if (!setAside.isEmpty() && !QFile::remove(setAside))
         qCWarning(lcPackageSync) << "cannot remove the replaced copy" << setAside;
     return true;
+}
+
+bool cPackage::AddFirstCopy(const QFileInfo &file)
+{
+    // Nothing to set aside: the copy goes straight to its name, which it never replaces (a
+    // file another writer puts there meanwhile stays). Not forced to disk: it can be made
+    // again from the parts folder, and the pass flushes its new packages in one go.
+    const QString destination = JoinPath(packageDirPath, file.fileName());
+    if (Platform::CopyFileKeepTime(file.absoluteFilePath(), destination, false))
+        return true;
+    qCWarning(lcPackageSync) << "cannot copy" << file.absoluteFilePath() << "into" << packageDirPath;
+    return false;
 }
 
 bool cPackage::CopyPackageNCProgramToParts(const QFileInfo &file)
