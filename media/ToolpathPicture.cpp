@@ -89,8 +89,8 @@ QByteArray Millimetres(double value)
 }
 
 // The picture in palette indices. Drawing uses the palette's colours only, so each pixel
-// is looked up exactly (Qt's general conversion searches for the nearest colour, and costs
-// more than drawing and encoding together); a colour outside it falls back to that search.
+// is looked up exactly (Qt's general conversion searches for the nearest colour, at about
+// the cost of drawing and encoding together); a colour outside it falls back to that search.
 QImage ToPalette(const QImage &drawn, const QList<QRgb> &palette)
 {
     const QImage picture = drawn.format() == QImage::Format_RGB32 ? drawn : drawn.convertToFormat(QImage::Format_RGB32);
