@@ -1,3 +1,4 @@
+#include "ProgramPreview.h"
 #include "cPackage.h"
 
 #include "MetadataTestUtils.h"
@@ -86,6 +87,9 @@ private Q_SLOTS:
         QVERIFY2(drawn.width() > 140 && std::abs(drawn.width() - 2 * drawn.height()) < 4,
                  qPrintable(QStringLiteral("%1 x %2").arg(drawn.width()).arg(drawn.height())));
         QVERIFY(textBelow);
+        // The GIF holds the drawing exactly: every pixel in its palette colour.
+        const QImage expected = ProgramPreview::Draw(ReadProgramFacts(In("P.NC")));
+        QCOMPARE(picture.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
         QCOMPARE(ReadPage(In("P.tools.html")).rows,
                  (QList<QStringList>{{"1", "", "1", "1", "-2.000", "254.0", "96.7%"}}));
 
