@@ -345,34 +345,36 @@ int RemoveStaleTemporaryFiles(const QString &folder, qint64 maxAgeSeconds)
 }
 
 #ifdef Q_OS_UNIX
+static qint64 Ns(const struct timespec &time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
 // A stat's modification and status-change times in nanoseconds since the epoch.
 static qint64 ModifiedNs(const struct stat &info)
 {
 #if defined(Q_OS_DARWIN)
-    return qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+    return Ns(info.st_mtimespec);
 #else
-    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return Ns(info.st_mtim);
 #endif
 }
 
 static qint64 ChangedNs(const struct stat &info)
 {
 #if defined(Q_OS_DARWIN)
-    return qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+    return Ns(info.st_ctimespec);
 #else
-    return qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    return Ns(info.st_ctim);
 #endif
 }
 
-// The modification time as UTC, to the millisecond, without Qt 6.4's round trip through
-// local time.
+// The modification time as UTC, to the millisecond (rounded down, before 1970 too), without
+// Qt 6.4's round trip through local time.
 static QDateTime ModifiedUtc(const struct stat &info)
 {
-#if defined(Q_OS_DARWIN)
-    const qint64 msecs = qint64(info.st_mtimespec.tv_sec) * 1000 + info.st_mtimespec.tv_nsec / 1000000;
-#else
-    const qint64 msecs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
-#endif
+    const qint64 ns = ModifiedNs(info);
+    const qint64 msecs = ns / 1000000 - (ns % 1000000 < 0 ? 1 : 0);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
 #else
