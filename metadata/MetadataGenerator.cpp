@@ -5,12 +5,18 @@
 #include "ToolUsage.h"
 #include "platform/RegularFiles.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cmath>
+
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcMetadata, "packagemanager.metadata", QtWarningMsg)
@@ -215,14 +221,29 @@ QByteArray ToolsPage(const QString &name, const QString &programFileName, const 
     return PageWriter::Head(QStringLiteral("Tools: ") + name) + body.toUtf8() + PageWriter::Tail();
 }
 
+// In UTC: local time would look up the time zone for every page. Null for a missing file.
+QDateTime ModifiedUtc(const QString &path)
+{
+#ifdef Q_OS_LINUX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return QDateTime();
+    // Rounded down to the millisecond, before 1970 too (tv_nsec is never negative).
+    return QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000,
+                                          Qt::UTC);
+#else
+    return QFileInfo(path).lastModified().toUTC();
+#endif
+}
+
 // A tools page must not look older than its program, or every scan would rebuild it.
 void KeepNewerThanProgram(const QString &pagePath, const QFileInfo &program, bool written)
 {
-    const QDateTime programTime = QFileInfo(program.absoluteFilePath()).lastModified();
-    const QDateTime pageTime = QFileInfo(pagePath).lastModified();
+    const QDateTime programTime = ModifiedUtc(program.absoluteFilePath());
+    const QDateTime pageTime = ModifiedUtc(pagePath);
     if (written && pageTime >= programTime)
         return;
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     QFile page(pagePath);
     if (!page.open(QIODevice::WriteOnly | QIODevice::Append) ||
         !page.setFileTime(programTime > now ? programTime : now, QFileDevice::FileModificationTime))

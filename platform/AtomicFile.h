@@ -275,19 +275,23 @@ private:
 };
 
 // Whether the plain file at `path` holds exactly `bytes` (a link or a missing file does not).
-inline bool FileHolds(const QString &path, const QByteArray &bytes)
+// `isFile` tells whether a plain file is there at all.
+inline bool FileHolds(const QString &path, const QByteArray &bytes, bool *isFile = nullptr)
 {
 #ifdef Q_OS_UNIX
     // One lstat: a link is no regular file to it.
     struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        qint64(info.st_size) != qint64(bytes.size()))
-        return false;
+    const bool plain = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    const qint64 size = plain ? qint64(info.st_size) : -1;
 #else
     const QFileInfo info(path);
-    if (info.isSymLink() || !info.isFile() || info.size() != bytes.size())
-        return false;
+    const bool plain = !info.isSymLink() && info.isFile();
+    const qint64 size = plain ? info.size() : -1;
 #endif
+    if (isFile)
+        *isFile = plain;
+    if (size != qint64(bytes.size()))
+        return false;
     QFile existing(path);
     return existing.open(QIODevice::ReadOnly) && existing.read(bytes.size() + 1) == bytes;
 }
@@ -300,12 +304,14 @@ inline bool FileHolds(const QString &path, const QByteArray &bytes)
 {
     if (written)
         *written = false;
-    if (FileHolds(path, bytes))
+    bool replacing = false;
+    if (FileHolds(path, bytes, &replacing))
         return true;
     OwnTemporaryFile file;
     if (!file.Create(path))
         return false;
-    file.TakePermissionsOf(path);
+    if (replacing)
+        file.TakePermissionsOf(path);
     if (!file.Write(bytes) || !file.Commit(durability))
         return false;
     if (written)

@@ -131,7 +131,12 @@ QList<FolderListing::Entry> FolderListing::MatchingAny(const QStringList &names)
     return found;
 }
 
-FolderIndexScope::FolderIndexScope() : outer(currentFolderIndex)
+FolderIndexScope::FolderIndexScope() : outer(currentFolderIndex), owner(this)
+{
+    currentFolderIndex = this;
+}
+
+FolderIndexScope::FolderIndexScope(FolderIndexScope &shared) : outer(currentFolderIndex), owner(shared.owner)
 {
     currentFolderIndex = this;
 }
@@ -153,9 +158,11 @@ QString FindEntryInScope(const QString &folder, const QString &name)
 
 FolderListing ListingInScope(const QString &folder)
 {
-    FolderIndexScope *scope = currentFolderIndex;
-    if (!scope)
+    if (!currentFolderIndex)
         return FolderListing::Read(folder);
+    FolderIndexScope *scope = currentFolderIndex->owner;
+    // A helper thread of the pass may ask at the same time; the first reads, the other waits.
+    const QMutexLocker locker(&scope->mutex);
     auto it = scope->listings.find(folder);
     if (it == scope->listings.end())
         it = scope->listings.insert(folder, FolderListing::Read(folder));

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -48,6 +49,9 @@ class FolderIndexScope
 {
 public:
     FolderIndexScope();
+    // On a helper thread of the pass that holds `shared`: answers from its listings, so that
+    // each folder is still listed once. `shared` outlives this scope.
+    explicit FolderIndexScope(FolderIndexScope &shared);
     ~FolderIndexScope();
     FolderIndexScope(const FolderIndexScope &) = delete;
     FolderIndexScope &operator=(const FolderIndexScope &) = delete;
@@ -55,6 +59,8 @@ public:
 private:
     friend FolderListing ListingInScope(const QString &folder);
     FolderIndexScope *outer;
+    FolderIndexScope *owner; // the scope whose listings answer: this one or the one joined
+    QMutex mutex;
     QHash<QString, FolderListing> listings;
 };
 

@@ -125,7 +125,12 @@ enum class Resolution { Found, Missing, Ambiguous };
 QString ResolveUncached(const QString &absolutePath, Resolution *resolution = nullptr);
 } // namespace
 
-ResolveCacheScope::ResolveCacheScope() : outer(currentResolveCache)
+ResolveCacheScope::ResolveCacheScope() : outer(currentResolveCache), owner(this)
+{
+    currentResolveCache = this;
+}
+
+ResolveCacheScope::ResolveCacheScope(ResolveCacheScope &shared) : outer(currentResolveCache), owner(shared.owner)
 {
     currentResolveCache = this;
 }
@@ -137,13 +142,18 @@ ResolveCacheScope::~ResolveCacheScope()
 
 QString ResolvePathNoCase(const QString &absolutePath)
 {
-    ResolveCacheScope *cache = currentResolveCache;
-    if (!cache)
+    if (!currentResolveCache)
         return ResolveUncached(absolutePath);
-    const auto known = cache->answers.constFind(absolutePath);
-    if (known != cache->answers.constEnd())
-        return *known;
+    ResolveCacheScope *cache = currentResolveCache->owner;
+    {
+        const QMutexLocker locker(&cache->mutex);
+        const auto known = cache->answers.constFind(absolutePath);
+        if (known != cache->answers.constEnd())
+            return *known;
+    }
+    // Resolved outside the lock: two threads asking at once both resolve, with one answer.
     const QString resolved = ResolveUncached(absolutePath);
+    const QMutexLocker locker(&cache->mutex);
     cache->answers.insert(absolutePath, resolved);
     return resolved;
 }

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,9 @@ class ResolveCacheScope
 {
 public:
     ResolveCacheScope();
+    // On a helper thread of the pass that holds `shared`: shares its answers. `shared`
+    // outlives this scope.
+    explicit ResolveCacheScope(ResolveCacheScope &shared);
     ~ResolveCacheScope();
     ResolveCacheScope(const ResolveCacheScope &) = delete;
     ResolveCacheScope &operator=(const ResolveCacheScope &) = delete;
@@ -47,6 +51,8 @@ public:
 private:
     friend QString ResolvePathNoCase(const QString &absolutePath);
     ResolveCacheScope *outer;
+    ResolveCacheScope *owner; // the scope whose answers count: this one or the one joined
+    QMutex mutex;
     QHash<QString, QString> answers;
 };
 

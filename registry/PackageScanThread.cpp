@@ -15,7 +15,10 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
+#include <atomic>
+#include <functional>
 #include <future>
+#include <thread>
 
 Q_LOGGING_CATEGORY(lcScan, "packagemanager.registry.scan", QtWarningMsg)
 
@@ -134,17 +137,19 @@ void PackageScanThread::run()
     uint numPackages = 0;
     if (map) {
         // Each parts folder is resolved once in a pass, however many packages name it.
-        const Platform::ResolveCacheScope resolveEachFolderOnce;
+        Platform::ResolveCacheScope resolveEachFolderOnce;
         // ... and listed once, however many files share it.
-        const Platform::FolderIndexScope listEachFolderOnce;
+        Platform::FolderIndexScope listEachFolderOnce;
         PartsFolderIndex index;
         // Only packages filed before the pass began are judged at its end: one that the host
         // filed meanwhile (a move whose program it renames next) has not had its chance.
         const QMap<QString, cPackage *> before = map->Snapshot();
         const QList<QFileInfo> programs = CollectProgramFiles(folders, &report);
-        const QString rootPath = packageRoot.absolutePath();
-        std::future<void> flushing;
-        int unflushed = 0;
+        // Programs without a package are made after the others, grouped by identifier
+        // ("PLATE.NC" and "PLATE.CNV" share one), on two threads where the process may use
+        // two cores: making a package is processor work, reading, drawing and writing.
+        QList<QList<QFileInfo>> newPrograms;
+        QHash<QString, int> groupOfUID;
         QSet<const cPackage *> holdingCopies;
         for (const QFileInfo &program : programs) {
             if (isInterruptionRequested())
@@ -152,23 +157,21 @@ void PackageScanThread::run()
             const tPackageUID packageUID = PackageUID::ForProgramFile(program);
             cPackage *package = map->GetPackage(packageUID);
             if (!package) {
-                package = CreatePackage(packageUID, program, map);
-                unflushed += package ? 1 : 0;
+                const auto group = groupOfUID.constFind(packageUID);
+                if (group == groupOfUID.cend()) {
+                    groupOfUID.insert(packageUID, int(newPrograms.size()));
+                    newPrograms.append({program});
+                } else {
+                    newPrograms[*group].append(program);
+                }
+                continue;
             }
-            if (package && MaintainPackage(packageUID, package, program, map))
+            if (MaintainPackage(packageUID, package, program, map))
                 holdingCopies.insert(package);
-            numPackages = uint(map->Count());
-            if (unflushed >= NewPackagesPerFlush) {
-                if (flushing.valid())
-                    flushing.wait(); // at most one flush under way
-                flushing = std::async(std::launch::async, Platform::FlushFileSystemOf, rootPath);
-                unflushed = 0;
-            }
         }
-        if (flushing.valid())
-            flushing.wait();
-        if (unflushed > 0)
-            Platform::FlushFileSystemOf(rootPath);
+        MakeNewPackages(newPrograms, map, resolveEachFolderOnce, listEachFolderOnce, &holdingCopies);
+        if (!programs.isEmpty())
+            numPackages = uint(map->Count()); // as the programs left it, before the tidying
         if (!isInterruptionRequested()) {
             TidyPackagesRoot(map, before, index, holdingCopies, &report);
             RemoveStaleVideoWork();
@@ -272,6 +275,7 @@ void PackageScanThread::Skip(const QString &path, const QString &reason, tPackag
 
 void PackageScanThread::NoteOnce(const QString &path, const QString &what)
 {
+    const QMutexLocker locker(&notesMutex);
     if (noted.contains(path))
         return;
     noted.insert(path);
@@ -284,10 +288,11 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     // The listing may be older than the host's last removal or move, or than the program.
     if (map->IsGoneByHost(packageUID) || !QFileInfo::exists(program.absoluteFilePath()))
         return nullptr;
+    // Two threads make packages at once: each call has a QDir of its own.
+    const QDir root(packageRoot.path());
     const QString folderName = QStringLiteral("%1.pkg").arg(packageUID);
-    if (packageRoot.exists())
-        packageRoot.mkdir(folderName);
-    const QString folder = packageRoot.absoluteFilePath(folderName);
+    root.mkdir(folderName); // fails, and makes nothing, when the root is missing
+    const QString folder = root.absoluteFilePath(folderName);
     if (QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
         NoteOnce(folder, QStringLiteral("a package folder that is a link is not registered"));
         return nullptr; // every write of the package would land outside the root
@@ -300,6 +305,64 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     // The host filed this identifier meanwhile; nobody has seen our object.
     delete package;
     return map->GetPackage(packageUID);
+}
+
+void PackageScanThread::MakeNewPackages(const QList<QList<QFileInfo>> &newPrograms, cSharedPackageMap *map,
+                                        Platform::ResolveCacheScope &resolveScope,
+                                        Platform::FolderIndexScope &listingScope,
+                                        QSet<const cPackage *> *holdingCopies)
+{
+    const QString rootPath = packageRoot.absolutePath();
+    std::atomic<int> nextGroup{0};
+    std::atomic<int> made{0};
+
+    // Takes groups until none is left; returns the packages whose listed copy it found.
+    const auto makeGroups = [&](const std::function<void()> &afterEachGroup) {
+        QSet<const cPackage *> holding;
+        for (int i = nextGroup++; i < newPrograms.size() && !isInterruptionRequested(); i = nextGroup++) {
+            for (const QFileInfo &program : newPrograms.at(i)) {
+                const tPackageUID packageUID = PackageUID::ForProgramFile(program);
+                cPackage *package = map->GetPackage(packageUID);
+                if (!package) {
+                    package = CreatePackage(packageUID, program, map);
+                    made += package ? 1 : 0;
+                }
+                if (package && MaintainPackage(packageUID, package, program, map))
+                    holding.insert(package);
+            }
+            afterEachGroup();
+        }
+        return holding;
+    };
+
+    QSet<const cPackage *> helperHolding;
+    std::thread helper;
+    if (newPrograms.size() > 1 && QThread::idealThreadCount() > 1) {
+        helper = std::thread([&] {
+            const Platform::ResolveCacheScope sharedResolutions(resolveScope);
+            const Platform::FolderIndexScope sharedListings(listingScope);
+            helperHolding = makeGroups([] {});
+        });
+    }
+
+    // This thread also starts the flushes: after every batch, one at a time, beside the work.
+    std::future<void> flushing;
+    int flushedUpTo = 0;
+    *holdingCopies += makeGroups([&] {
+        if (made - flushedUpTo < NewPackagesPerFlush)
+            return;
+        if (flushing.valid())
+            flushing.wait();
+        flushedUpTo = made;
+        flushing = std::async(std::launch::async, Platform::FlushFileSystemOf, rootPath);
+    });
+    if (helper.joinable())
+        helper.join();
+    *holdingCopies += helperHolding;
+    if (flushing.valid())
+        flushing.wait();
+    if (made > flushedUpTo)
+        Platform::FlushFileSystemOf(rootPath);
 }
 
 bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,

@@ -17,7 +17,9 @@ class cPackage;
 class PartsFolderIndex;
 namespace Platform {
 class FolderListing;
-}
+class FolderIndexScope;
+class ResolveCacheScope;
+} // namespace Platform
 
 // The worker that rescans parts folders: every program gets a package, every package is
 // brought up to date, packages whose programs are gone are removed, and package folders that
@@ -62,6 +64,12 @@ private:
     // Makes, files and announces the package of a program without one; returns the package
     // filed under the identifier afterwards (null when none should be made).
     cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map);
+    // Makes the packages of programs without one (grouped by identifier), on this thread and
+    // a helper that shares the pass's scopes, and flushes them in batches.
+    // `holdingCopies` gains the packages whose maintenance found their listed copy.
+    void MakeNewPackages(const QList<QList<QFileInfo>> &newPrograms, cSharedPackageMap *map,
+                         Platform::ResolveCacheScope &resolveScope, Platform::FolderIndexScope &listingScope,
+                         QSet<const cPackage *> *holdingCopies);
     // Brings a filed package up to date under its lock; tutorial packages stay untouched.
     // A package whose state is the one its last maintenance settled is left as it is, after
     // one listing of its folder. True when that listing (or the one after the maintenance)
@@ -86,5 +94,6 @@ private:
     cSharedPackageMap *sharedMap = nullptr;
     bool passFinished = true; // set by run() before it announces completion
     tPackageScanReport lastReport;
-    QSet<QString> noted; // what was logged once; touched by the worker only
+    QMutex notesMutex;
+    QSet<QString> noted; // what was logged once, by the worker or its helper
 };

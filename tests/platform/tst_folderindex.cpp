@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <optional>
+#include <thread>
 
 // A parts folder is listed once per start-up or pass; a lookup made after that must see
 // what changed in the folder meanwhile, whether no scope or a new one is in force.
@@ -17,6 +18,7 @@ class tst_FolderIndex : public QObject
 private Q_SLOTS:
     void laterLookupSeesChange_data();
     void laterLookupSeesChange();
+    void helperThreadSharesThePassListing();
 };
 
 void tst_FolderIndex::laterLookupSeesChange_data()
@@ -75,6 +77,32 @@ void tst_FolderIndex::laterLookupSeesChange()
     if (!after.isEmpty())
         QCOMPARE(names(after), QStringList{after});
     QCOMPARE(Platform::ListingInScope(folder).Entries().size(), 50 + (after.isEmpty() ? 0 : 1));
+}
+
+// A pass's helper thread answers from the listing the pass already holds (the folder is
+// listed once); a thread with a scope of its own lists again.
+void tst_FolderIndex::helperThreadSharesThePassListing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(TestUtils::WriteFile(dir.filePath(QStringLiteral("PLATE.NC")), "G0 X0\nM30\n"));
+    Platform::FolderIndexScope pass;
+    QCOMPARE(Platform::ListingInScope(dir.path()).Entries().size(), 1);
+    QVERIFY(TestUtils::WriteFile(dir.filePath(QStringLiteral("BRACKET.NC")), "G0 X0\nM30\n"));
+
+    qsizetype joined = -1;
+    qsizetype own = -1;
+    std::thread helper([&] {
+        {
+            const Platform::FolderIndexScope shared(pass);
+            joined = Platform::ListingInScope(dir.path()).Entries().size();
+        }
+        const Platform::FolderIndexScope separate;
+        own = Platform::ListingInScope(dir.path()).Entries().size();
+    });
+    helper.join();
+    QCOMPARE(joined, 1);
+    QCOMPARE(own, 2);
 }
 
 QTEST_GUILESS_MAIN(tst_FolderIndex)
