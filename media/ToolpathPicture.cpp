@@ -8,6 +8,7 @@
 
 #include <gif_lib.h>
 
+#include <array>
 #include <cmath>
 
 // Drawn without antialiasing in the palette's own colours, so that the GIF's fixed palette
@@ -96,22 +97,32 @@ QImage ToPalette(const QImage &drawn, const QList<QRgb> &palette)
     const QImage picture = drawn.format() == QImage::Format_RGB32 ? drawn : drawn.convertToFormat(QImage::Format_RGB32);
     QImage indexed(picture.size(), QImage::Format_Indexed8);
     indexed.setColorTable(palette);
+    // Colours met so far, by a hash of the colour: a search of the palette per colour change
+    // cost as much as giflib's encoding of the pixel.
+    constexpr int slotBits = 6;
+    std::array<QRgb, 1 << slotBits> slotColour{};
+    std::array<uchar, 1 << slotBits> slotIndex{};
+    const auto slotOf = [](QRgb colour) { return (colour * 2654435761u) >> (32 - slotBits); };
+    for (qsizetype i = palette.size() - 1; i >= 0; --i) {
+        const QRgb colour = palette.at(i) | 0xFF000000;
+        slotColour[slotOf(colour)] = colour;
+        slotIndex[slotOf(colour)] = uchar(i);
+    }
     const int width = picture.width();
     for (int y = 0; y < picture.height(); ++y) {
         const auto *from = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
         uchar *to = indexed.scanLine(y);
-        QRgb last = palette.first();
-        uchar lastIndex = 0;
         for (int x = 0; x < width; ++x) {
             const QRgb colour = from[x] | 0xFF000000;
-            if (colour != last) {
+            const quint32 slot = slotOf(colour);
+            if (slotColour[slot] != colour) {
                 const qsizetype found = palette.indexOf(colour);
                 if (found < 0)
                     return picture.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
-                last = colour;
-                lastIndex = uchar(found);
+                slotColour[slot] = colour;
+                slotIndex[slot] = uchar(found);
             }
-            to[x] = lastIndex;
+            to[x] = slotIndex[slot];
         }
     }
     return indexed;
