@@ -229,8 +229,7 @@ QDateTime ModifiedUtc(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return QDateTime();
     // Rounded down to the millisecond, before 1970 too (tv_nsec is never negative).
-    return QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000,
-                                          Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000, Qt::UTC);
 #else
     return QFileInfo(path).lastModified().toUTC();
 #endif

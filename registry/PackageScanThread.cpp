@@ -309,8 +309,7 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
 
 void PackageScanThread::MakeNewPackages(const QList<QList<QFileInfo>> &newPrograms, cSharedPackageMap *map,
                                         Platform::ResolveCacheScope &resolveScope,
-                                        Platform::FolderIndexScope &listingScope,
-                                        QSet<const cPackage *> *holdingCopies)
+                                        Platform::FolderIndexScope &listingScope, QSet<const cPackage *> *holdingCopies)
 {
     const QString rootPath = packageRoot.absolutePath();
     std::atomic<int> nextGroup{0};
