@@ -13,7 +13,7 @@
 #include <QString>
 #include <QVector>
 
-#include <gif_lib.h>
+#include <cgif.h>
 
 #include <cstdio>
 #include <cstring>
@@ -105,43 +105,36 @@ QImage DrawUndeterminedRendering()
     return image.convertToFormat(QImage::Format_Indexed8, RenderingPalette, Qt::ThresholdDither);
 }
 
-// The indexed picture as a GIF with its own colour table (giflib needs a power of two of
-// entries); empty on failure.
+// The indexed picture as a GIF with its own colour table; empty on failure.
 QByteArray EncodeGif(const QImage &indexed)
 {
     const QVector<QRgb> colours = indexed.colorTable();
-    int tableSize = 2;
-    while (tableSize < colours.size())
-        tableSize *= 2;
+    QByteArray table;
+    for (const QRgb colour : colours)
+        table.append(char(qRed(colour))).append(char(qGreen(colour))).append(char(qBlue(colour)));
+    QByteArray pixels;
+    for (int y = 0; y < indexed.height(); ++y)
+        pixels.append(reinterpret_cast<const char *>(indexed.constScanLine(y)), indexed.width());
+
     QByteArray out;
-    const OutputFunc write = [](GifFileType *gif, const GifByteType *data, int length) {
-        static_cast<QByteArray *>(gif->UserData)->append(reinterpret_cast<const char *>(data), length);
-        return length;
+    CGIF_Config config{};
+    config.pGlobalPalette = reinterpret_cast<uint8_t *>(table.data());
+    config.numGlobalPaletteEntries = uint16_t(colours.size());
+    config.width = uint16_t(indexed.width());
+    config.height = uint16_t(indexed.height());
+    config.pWriteFn = [](void *context, const uint8_t *data, size_t size) {
+        static_cast<QByteArray *>(context)->append(reinterpret_cast<const char *>(data), qsizetype(size));
+        return int(CGIF_OK);
     };
-    int error = 0;
-    GifFileType *gif = EGifOpen(&out, write, &error);
+    config.pContext = &out;
+    CGIF *gif = cgif_newgif(&config);
     if (!gif)
         return QByteArray();
-    ColorMapObject *map = GifMakeMapObject(tableSize, nullptr);
-    bool ok = map != nullptr;
-    if (ok) {
-        for (int i = 0; i < tableSize; ++i) {
-            const QRgb colour = i < colours.size() ? colours.at(i) : qRgb(0, 0, 0);
-            map->Colors[i] =
-                GifColorType{GifByteType(qRed(colour)), GifByteType(qGreen(colour)), GifByteType(qBlue(colour))};
-        }
-        ok = EGifPutScreenDesc(gif, indexed.width(), indexed.height(), 8, 0, map) == GIF_OK &&
-             EGifPutImageDesc(gif, 0, 0, indexed.width(), indexed.height(), false, nullptr) == GIF_OK;
-    }
-    QByteArray line(indexed.width(), Qt::Uninitialized);
-    for (int y = 0; ok && y < indexed.height(); ++y) {
-        std::memcpy(line.data(), indexed.constScanLine(y), size_t(indexed.width()));
-        ok = EGifPutLine(gif, reinterpret_cast<GifPixelType *>(line.data()), indexed.width()) == GIF_OK;
-    }
-    GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &error) != GIF_OK)
-        ok = false;
-    return ok ? out : QByteArray();
+    CGIF_FrameConfig frame{};
+    frame.pImageData = reinterpret_cast<uint8_t *>(pixels.data());
+    const bool added = cgif_addframe(gif, &frame) == CGIF_OK;
+    const bool closed = cgif_close(gif) == CGIF_OK;
+    return added && closed ? out : QByteArray();
 }
 
 bool WriteFile(const QString &path, const QByteArray &bytes)

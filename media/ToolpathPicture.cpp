@@ -6,10 +6,11 @@
 #include <QSaveFile>
 #include <QVarLengthArray>
 
-#include <gif_lib.h>
+#include <cgif.h>
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 // Drawn without antialiasing in the palette's own colours, so that the GIF's fixed palette
 // holds every pixel exactly. The digits are stroked: text through fonts needs a GUI
@@ -98,7 +99,7 @@ QImage ToPalette(const QImage &drawn, const QList<QRgb> &palette)
     QImage indexed(picture.size(), QImage::Format_Indexed8);
     indexed.setColorTable(palette);
     // Colours met so far, by a hash of the colour: a search of the palette per colour change
-    // cost as much as giflib's encoding of the pixel.
+    // cost about as much as encoding the pixel.
     constexpr int slotBits = 6;
     std::array<QRgb, 1 << slotBits> slotColour{};
     std::array<uchar, 1 << slotBits> slotIndex{};
@@ -232,38 +233,39 @@ QImage Draw(const ProgramFacts &facts, const QSize &size)
 
 QByteArray EncodeGif(const QImage &picture)
 {
-    if (picture.isNull())
+    // A GIF is at most 65,535 pixels wide and high.
+    if (picture.isNull() || picture.width() > 0xFFFF || picture.height() > 0xFFFF)
         return QByteArray();
     const QList<QRgb> palette = Palette();
     const QImage indexed = ToPalette(picture, palette);
+    // cgif takes the pixels as one block of rows without padding.
+    const int width = indexed.width();
+    QByteArray pixels(qsizetype(width) * indexed.height(), Qt::Uninitialized);
+    for (int y = 0; y < indexed.height(); ++y)
+        std::memcpy(pixels.data() + qsizetype(y) * width, indexed.constScanLine(y), size_t(width));
+    QByteArray colours;
+    for (const QRgb colour : palette)
+        colours.append(char(qRed(colour))).append(char(qGreen(colour))).append(char(qBlue(colour)));
 
     QByteArray bytes;
-    const OutputFunc write = [](GifFileType *gif, const GifByteType *data, int length) {
-        static_cast<QByteArray *>(gif->UserData)->append(reinterpret_cast<const char *>(data), length);
-        return length;
+    CGIF_Config config{};
+    config.pGlobalPalette = reinterpret_cast<uint8_t *>(colours.data());
+    config.numGlobalPaletteEntries = uint16_t(palette.size());
+    config.width = uint16_t(width);
+    config.height = uint16_t(indexed.height());
+    config.pWriteFn = [](void *context, const uint8_t *data, size_t size) {
+        static_cast<QByteArray *>(context)->append(reinterpret_cast<const char *>(data), qsizetype(size));
+        return int(CGIF_OK);
     };
-    int error = 0;
-    GifFileType *gif = EGifOpen(&bytes, write, &error);
+    config.pContext = &bytes;
+    CGIF *gif = cgif_newgif(&config);
     if (!gif)
         return QByteArray();
-    ColorMapObject *map = GifMakeMapObject(int(palette.size()), nullptr);
-    bool ok = map != nullptr;
-    if (ok) {
-        for (int i = 0; i < palette.size(); ++i)
-            map->Colors[i] = GifColorType{GifByteType(qRed(palette.at(i))), GifByteType(qGreen(palette.at(i))),
-                                          GifByteType(qBlue(palette.at(i)))};
-        ok = EGifPutScreenDesc(gif, indexed.width(), indexed.height(), 8, 0, map) == GIF_OK &&
-             EGifPutImageDesc(gif, 0, 0, indexed.width(), indexed.height(), false, nullptr) == GIF_OK;
-    }
-    for (int y = 0; ok && y < indexed.height(); ++y) {
-        // giflib takes a writable line but does not change it.
-        auto *line = const_cast<GifPixelType *>(indexed.constScanLine(y));
-        ok = EGifPutLine(gif, line, indexed.width()) == GIF_OK;
-    }
-    GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &error) != GIF_OK)
-        ok = false;
-    return ok ? bytes : QByteArray();
+    CGIF_FrameConfig frame{};
+    frame.pImageData = reinterpret_cast<uint8_t *>(pixels.data());
+    const bool added = cgif_addframe(gif, &frame) == CGIF_OK;
+    const bool closed = cgif_close(gif) == CGIF_OK;
+    return added && closed ? bytes : QByteArray();
 }
 
 bool Save(const QImage &picture, const QString &path)
