@@ -283,15 +283,16 @@ void PackageScanThread::NoteOnce(const QString &path, const QString &what)
 }
 
 cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const QFileInfo &program,
-                                           cSharedPackageMap *map)
+                                           cSharedPackageMap *map, bool *madeFolder)
 {
+    *madeFolder = false;
     // The listing may be older than the host's last removal or move, or than the program.
     if (map->IsGoneByHost(packageUID) || !QFileInfo::exists(program.absoluteFilePath()))
         return nullptr;
     // Two threads make packages at once: each call has a QDir of its own.
     const QDir root(packageRoot.path());
     const QString folderName = QStringLiteral("%1.pkg").arg(packageUID);
-    root.mkdir(folderName); // fails, and makes nothing, when the root is missing
+    const bool made = root.mkdir(folderName); // fails, and makes nothing, when the root is missing
     const QString folder = root.absoluteFilePath(folderName);
     if (QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
         NoteOnce(folder, QStringLiteral("a package folder that is a link is not registered"));
@@ -299,6 +300,7 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     }
     auto *package = new cPackage(QFileInfo(folder), program);
     if (map->AdoptIfAbsent(packageUID, package)) {
+        *madeFolder = made;
         Q_EMIT PackageAdded(packageUID);
         return package;
     }
@@ -322,11 +324,12 @@ void PackageScanThread::MakeNewPackages(const QList<QList<QFileInfo>> &newProgra
             for (const QFileInfo &program : newPrograms.at(i)) {
                 const tPackageUID packageUID = PackageUID::ForProgramFile(program);
                 cPackage *package = map->GetPackage(packageUID);
+                bool madeFolder = false;
                 if (!package) {
-                    package = CreatePackage(packageUID, program, map);
+                    package = CreatePackage(packageUID, program, map, &madeFolder);
                     made += package ? 1 : 0;
                 }
-                if (package && MaintainPackage(packageUID, package, program, map))
+                if (package && MaintainPackage(packageUID, package, program, map, madeFolder))
                     holding.insert(package);
             }
             afterEachGroup();
@@ -365,7 +368,7 @@ void PackageScanThread::MakeNewPackages(const QList<QList<QFileInfo>> &newProgra
 }
 
 bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
-                                        cSharedPackageMap *map)
+                                        cSharedPackageMap *map, bool inNewFolder)
 {
     bool holdsListedCopy = false;
     quint64 stateBefore = 0;
@@ -378,9 +381,13 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
             return false;
         package->FollowPartProgram(program);
-        stateBefore = package->MaintenanceState(&holdsListedCopy);
-        if (stateBefore != 0 && stateBefore == package->settledState)
-            return holdsListedCopy;
+        // In a folder this pass made, everything is written now and maintained once more in
+        // the next pass: its state tells nothing yet.
+        if (!inNewFolder) {
+            stateBefore = package->MaintenanceState(&holdsListedCopy);
+            if (stateBefore != 0 && stateBefore == package->settledState)
+                return holdsListedCopy;
+        }
     }
     QString folder;
     bool done = true;
@@ -393,12 +400,18 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
     }
     // Thumbnails outside the lock, so that the host's calls on this package never wait for a
     // video; the manifest then finds them up to date.
-    cPackage::UpdateThumbsIn(folder);
+    // A folder this pass made holds no media yet, and no leftover of an earlier writer.
+    if (!inNewFolder)
+        cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
     if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
         return false;
     package->GenerateEssentialMetadataFiles();
     done = package->GenerateFullModeManifestFile() && done;
+    if (inNewFolder) {
+        package->settledState = 0;
+        return false; // not filed before the pass: its fate is not judged at the end
+    }
     Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
     // Settled when this maintenance found nothing to change; a package it changed is
     // maintained once more in the next pass, which should find it settled.

@@ -62,8 +62,10 @@ private:
 
     QList<QFileInfo> CollectProgramFiles(const QStringList &folders, tPackageScanReport *report);
     // Makes, files and announces the package of a program without one; returns the package
-    // filed under the identifier afterwards (null when none should be made).
-    cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map);
+    // filed under the identifier afterwards (null when none should be made). `madeFolder`:
+    // the package is ours and this call made its folder.
+    cPackage *CreatePackage(const tPackageUID &packageUID, const QFileInfo &program, cSharedPackageMap *map,
+                            bool *madeFolder);
     // Makes the packages of programs without one (grouped by identifier), on this thread and
     // a helper that shares the pass's scopes, and flushes them in batches.
     // `holdingCopies` gains the packages whose maintenance found their listed copy.
@@ -74,9 +76,10 @@ private:
     // A package whose state is the one its last maintenance settled is left as it is, after
     // one listing of its folder. True when that listing (or the one after the maintenance)
     // found the program copy that the manifest names: evidence enough to keep the package
-    // in this pass.
+    // in this pass. `inNewFolder`: the package was made in this pass with a folder of its
+    // own, which needs no look at its state, media or leftovers (false is returned).
     bool MaintainPackage(const tPackageUID &packageUID, cPackage *package, const QFileInfo &program,
-                         cSharedPackageMap *map);
+                         cSharedPackageMap *map, bool inNewFolder = false);
     // Drops the stale packages among those filed before the pass, then adopts the package
     // folders that another process made.
     // `holdingCopies`: the packages whose maintenance in this pass found their listed copy.
