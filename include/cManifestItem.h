@@ -105,4 +105,5 @@ private:
     eMetadataType kind = Unknown;
     bool hidden = true;
     bool readOnly = true;
+    bool textsFresh = false; // added by the last match, its texts just determined
 };

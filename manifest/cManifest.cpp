@@ -640,6 +640,7 @@ cManifestItem *cManifest::AddItemForListedFile(const QString &folder, const QStr
     item->fileName = fileName;
     item->folderPath = folder == folderPath ? folderPath : folder;
     item->AutoPopulateTexts(name);
+    item->textsFresh = true;
     entries.append(item);
     return item;
 }
@@ -720,7 +721,8 @@ bool cManifest::MatchManifestToFiles(const QDir &packageFolder)
 
     QSet<QString> entryNames;
     entryNames.reserve(entries.size());
-    for (const cManifestItem *item : std::as_const(entries)) {
+    for (cManifestItem *item : std::as_const(entries)) {
+        item->textsFresh = false; // only this match's additions count as fresh
         if (!item->fileName.isEmpty())
             entryNames.insert(Platform::FoldedName(item->fileName));
     }
@@ -808,6 +810,11 @@ void cManifest::ApplyRegularMode(bool filesJustMatched)
                 if (item->kind == required[k] && !placeholders[k])
                     placeholders[k] = item;
             }
+        }
+        // An entry the match just added has its texts (a program's reads the file's time).
+        if (filesJustMatched && item->textsFresh) {
+            item->textsFresh = false;
+            continue;
         }
         const eMetadataType oldKind = item->kind;
         const QString oldAuthor = item->author;

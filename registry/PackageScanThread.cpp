@@ -397,21 +397,23 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
             return false;
         done = package->SynchronizePartFiles(cPackage::PartsFilePriority);
         folder = package->GetPackageDir().absolutePath();
+        // A folder this pass made holds no media yet and no leftover of an earlier writer:
+        // its pages and manifest follow under the same lock.
+        if (inNewFolder) {
+            package->GenerateEssentialMetadataFiles();
+            (void)package->GenerateFullModeManifestFile();
+            package->settledState = 0;
+            return false; // not filed before the pass: its fate is not judged at the end
+        }
     }
     // Thumbnails outside the lock, so that the host's calls on this package never wait for a
     // video; the manifest then finds them up to date.
-    // A folder this pass made holds no media yet, and no leftover of an earlier writer.
-    if (!inNewFolder)
-        cPackage::UpdateThumbsIn(folder);
+    cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
     if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
         return false;
     package->GenerateEssentialMetadataFiles();
     done = package->GenerateFullModeManifestFile() && done;
-    if (inNewFolder) {
-        package->settledState = 0;
-        return false; // not filed before the pass: its fate is not judged at the end
-    }
     Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
     // Settled when this maintenance found nothing to change; a package it changed is
     // maintained once more in the next pass, which should find it settled.
