@@ -146,6 +146,15 @@ public:
         return Write(bytes.constData(), bytes.size());
     }
 
+#ifdef Q_OS_UNIX
+    // Gives the file the permission bits of `mode` (a stat's st_mode).
+    void SetPermissions(mode_t mode)
+    {
+        if (fd >= 0)
+            (void)::fchmod(fd, mode & 07777);
+    }
+#endif
+
     // Gives the file the permissions of `reference` (the file it replaces or copies).
     void TakePermissionsOf(const QString &reference)
     {

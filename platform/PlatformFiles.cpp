@@ -241,6 +241,10 @@ bool IsPlainFileName(const QString &name)
     return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
+#ifdef Q_OS_UNIX
+static QDateTime ModifiedUtc(const struct stat &info);
+#endif
+
 bool CopyFileKeepTime(const QString &source, const QString &destination, bool sync)
 {
 #ifdef Q_OS_UNIX
@@ -256,7 +260,15 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
     QFile input;
     if (!OpenRegularFile(input, source, LinkPolicy::Follow))
         return false;
+#ifdef Q_OS_UNIX
+    // The time and permissions of the file opened, not of whatever the name shows later.
+    struct stat opened;
+    if (::fstat(input.handle(), &opened) != 0)
+        return false;
+    const QDateTime sourceModified = ModifiedUtc(opened);
+#else
     const QDateTime sourceModified = FactsOf(source).modifiedUtc;
+#endif
 
     // Written under a temporary name in the destination folder, forced to disk, then renamed
     // into place: an interrupted or failed copy never leaves a partial file under the real
@@ -275,7 +287,11 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
         if (!temporary.Write(buffer.constData(), read))
             return false;
     }
+#ifdef Q_OS_UNIX
+    temporary.SetPermissions(opened.st_mode);
+#else
     temporary.TakePermissionsOf(source);
+#endif
     if (!sourceModified.isValid() || !temporary.SetModified(sourceModified.toMSecsSinceEpoch()))
         return false;
     // Never over an existing destination, even one that appeared during the copy.
