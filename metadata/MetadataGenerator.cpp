@@ -13,10 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-#ifdef Q_OS_LINUX
-#include <sys/stat.h>
-#endif
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcMetadata, "packagemanager.metadata", QtWarningMsg)
@@ -224,12 +220,9 @@ QByteArray ToolsPage(const QString &name, const QString &programFileName, const 
 // In UTC: local time would look up the time zone for every page. Null for a missing file.
 QDateTime ModifiedUtc(const QString &path)
 {
-#ifdef Q_OS_LINUX
+#ifdef Q_OS_UNIX
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return QDateTime();
-    // Rounded down to the millisecond, before 1970 too (tv_nsec is never negative).
-    return QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? Platform::ModifiedUtc(info) : QDateTime();
 #else
     return QFileInfo(path).lastModified().toUTC();
 #endif

@@ -241,10 +241,6 @@ bool IsPlainFileName(const QString &name)
     return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
-#ifdef Q_OS_UNIX
-static QDateTime ModifiedUtc(const struct stat &info);
-#endif
-
 bool CopyFileKeepTime(const QString &source, const QString &destination, bool sync)
 {
 #ifdef Q_OS_UNIX
@@ -392,19 +388,6 @@ static qint64 ChangedNs(const struct stat &info)
     return Ns(info.st_ctimespec);
 #else
     return Ns(info.st_ctim);
-#endif
-}
-
-// The modification time as UTC, to the millisecond (rounded down, before 1970 too), without
-// Qt 6.4's round trip through local time.
-static QDateTime ModifiedUtc(const struct stat &info)
-{
-    const qint64 ns = ModifiedNs(info);
-    const qint64 msecs = ns / 1000000 - (ns % 1000000 < 0 ? 1 : 0);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
-#else
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
 #endif
 }
 #endif

@@ -4,9 +4,13 @@
 // telling a real folder from a link to one. Inline, so that the page writer's library,
 // which shares nothing else of this layer, reads its files the same way.
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+#include <QTimeZone>
+#endif
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -59,6 +63,25 @@ inline bool OpenRegularFile(QFile &file, const QString &path, LinkPolicy links,
     return file.open(mode | QIODevice::ReadOnly);
 #endif
 }
+
+#ifdef Q_OS_UNIX
+// A stat's modification time as UTC, to the millisecond (rounded down, before 1970 too:
+// tv_nsec is never negative), without Qt 6.4's round trip through local time.
+inline QDateTime ModifiedUtc(const struct stat &info)
+{
+#if defined(Q_OS_DARWIN)
+    const struct timespec &time = info.st_mtimespec;
+#else
+    const struct timespec &time = info.st_mtim;
+#endif
+    const qint64 msecs = qint64(time.tv_sec) * 1000 + time.tv_nsec / 1000000;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::UTC);
+#else
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+#endif
+}
+#endif
 
 // A folder that is itself a folder, not a link (or junction) to one.
 inline bool IsRealFolder(const QString &path)
