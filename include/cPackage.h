@@ -66,6 +66,12 @@ public:
 protected:
     cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram);
     cPackage(const QString &packageUID, const QDir &packageFolder, const QDir &partsFolder);
+    // For a folder the caller has just made for `partProgram`, which it found to exist:
+    // the folder holds no manifest to read yet.
+    struct FolderJustMade
+    {
+    };
+    cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram, FolderJustMade);
 
     QDir GetPackageDir() const;
     bool IsTutorialPackage() const;
@@ -79,6 +85,9 @@ protected:
     bool OpenUpPackageToFullMode();
     // GenerateManifestFile and OpenUpPackageToFullMode with one write of the file.
     bool GenerateFullModeManifestFile();
+    // The program copy, the pages and the manifest of a package whose folder the caller made
+    // (no media yet), with one listing of the folder for their lookups. Under the lock.
+    bool FillNewFolder();
 
     // Part-program synchronisation
     bool SynchronizePartFiles(ePartFilePriority priority);
@@ -90,7 +99,7 @@ protected:
     bool GenerateToolsFile();
     bool GenerateHistoryFile();
     bool GenerateEssentialMetadataFiles();
-    bool GenerateOverviewFile(const ProgramReading &reading);
+    bool GenerateOverviewFile(ProgramReading &reading);
     bool GenerateToolsFile(const ProgramReading &reading);
 
     // Thumbnails
@@ -136,6 +145,7 @@ protected:
 
 private:
     static QString GetNameFromUID(const QString &packageUID);
+    void SetFolder(const QFileInfo &packageFolder);
     // The manifest read again when the file changed, matched to the folder's files; not written.
     bool RefreshManifest();
     static QDir GetPartDirFromPackageUID(const QString &packageUID);

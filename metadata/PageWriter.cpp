@@ -112,15 +112,14 @@ bool Write(const QString &path, const QByteArray &bytes, bool *written, bool reb
 {
     if (written)
         *written = false;
-    if (QFileInfo(path).isSymLink()) {
-        qCWarning(lcMetadata) << "not writing through a symbolic link:" << path;
-        return false;
-    }
     // Pages that hold what was recorded (runs, history rows) are forced to disk like the
     // manifest.
     const Platform::Durability durability = rebuildable ? Platform::Durability::NoSync : Platform::Durability::Sync;
-    if (!Platform::WriteFileAtomically(path, bytes, durability, written)) {
-        qCWarning(lcMetadata) << "cannot write" << path;
+    if (!Platform::WriteFileAtomically(path, bytes, durability, written, Platform::AtLink::Keep)) {
+        if (QFileInfo(path).isSymLink())
+            qCWarning(lcMetadata) << "not writing through a symbolic link:" << path;
+        else
+            qCWarning(lcMetadata) << "cannot write" << path;
         return false;
     }
     return true;

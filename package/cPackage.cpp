@@ -30,14 +30,32 @@ std::shared_ptr<MetadataGenerator> SharedMetadataGenerator()
 
 cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram) : lock(std::make_shared<PackageLock>())
 {
+    SetFolder(packageFolder);
+    if (partProgram.exists())
+        SetPartProgramPaths(partProgram);
+    CreateManifestAndGenerator();
+}
+
+cPackage::cPackage(const QFileInfo &packageFolder, const QFileInfo &partProgram, FolderJustMade)
+    : lock(std::make_shared<PackageLock>())
+{
+    SetFolder(packageFolder);
+    // The caller made the folder for a program it has just found.
+    SetPartProgramPaths(partProgram);
+    // Nothing to look for or read: the first write under the lock reads whatever another
+    // writer may have put there meanwhile.
+    manifest.reset(new cManifest(packageName, QFileInfo()));
+    manifest->RelabelManifest(packageName, QFileInfo(packageDirPath + QLatin1String("/manifest.xml")));
+    manifest->ShareFolderPath(packageDirPath);
+    metadataGenerator = SharedMetadataGenerator();
+}
+
+void cPackage::SetFolder(const QFileInfo &packageFolder)
+{
     packageUID = packageFolder.completeBaseName().toUpper();
     packageName = GetNameFromUID(packageUID);
     packageDirPath = packageFolder.absoluteFilePath();
     lock->SetFolder(packageDirPath);
-
-    if (partProgram.exists())
-        SetPartProgramPaths(partProgram);
-    CreateManifestAndGenerator();
 }
 
 void cPackage::SetPartProgramPaths(const QFileInfo &partProgram)

@@ -1,5 +1,6 @@
 #include "cPackage.h"
 
+#include "package/PackageFolderListing_p.h"
 #include "package/PackageLock.h"
 
 #include "MetadataGenerator.h"
@@ -14,24 +15,10 @@
 #include <QMutexLocker>
 
 #include <limits>
-#include <optional>
 
 // The overview picture and the statistics, tools and history pages.
 
 Q_LOGGING_CATEGORY(lcPackageMetadata, "packagemanager.package.metadata", QtWarningMsg)
-
-// One reading of the NC program serves the overview picture, the tools page and the
-// program's figures on the statistics page. It is read when it changed since the tools page
-// was made, when the overview is missing, or when the overview is still the placeholder and
-// no reading has found that there is nothing to draw.
-struct ProgramReading
-{
-    QString programPath;
-    bool changed = false;     // newer than the tools page (or no tools page yet)
-    bool placeholder = false; // the overview is the placeholder, perhaps from before drawings
-    bool read = false;
-    ProgramFacts facts;
-};
 
 namespace {
 
@@ -46,45 +33,29 @@ struct PackageFileState
     bool MissingOrEmpty() const { return !facts.exists || facts.size == 0; }
 };
 
-// One listing of a package folder for the lookups of one step (see
-// GenerateEssentialMetadataFiles); without one, each lookup lists the folder afresh.
-class PackageFolderListing
+} // namespace
+
+// One reading of the NC program serves the overview picture, the tools page and the
+// program's figures on the statistics page. It is read when it changed since the tools page
+// was made, when the overview is missing, or when the overview is still the placeholder and
+// no reading has found that there is nothing to draw.
+struct ProgramReading
 {
-public:
-    explicit PackageFolderListing(const QString &folder) : folder(folder), outer(current) { current = this; }
-    ~PackageFolderListing() { current = outer; }
-    PackageFolderListing(const PackageFolderListing &) = delete;
-    PackageFolderListing &operator=(const PackageFolderListing &) = delete;
-
-    static PackageFolderListing *For(const QString &folder)
-    {
-        return current && current->folder == folder ? current : nullptr;
-    }
-    const Platform::FolderListing &Listing()
-    {
-        if (!listing)
-            listing = Platform::FolderListing::Read(folder);
-        return *listing;
-    }
-
-private:
-    QString folder;
-    std::optional<Platform::FolderListing> listing;
-    PackageFolderListing *outer;
-    static thread_local PackageFolderListing *current;
+    QString programPath;
+    bool changed = false;     // newer than the tools page (or no tools page yet)
+    bool placeholder = false; // the overview is the placeholder, perhaps from before drawings
+    bool read = false;
+    ProgramFacts facts;
+    // The overview and the tools page as the reading found them (statesKnown), so that the
+    // overview and tools steps need not look again: the overview step looks before it
+    // writes, and no step before the tools step writes that page.
+    bool statesKnown = false;
+    PackageFileState overview;
+    PackageFileState page;
+    bool overviewDrawn = false; // the overview step wrote a drawing
 };
 
-thread_local PackageFolderListing *PackageFolderListing::current = nullptr;
-
-// The entry of `folder` whose name matches `name` without regard to case; empty when none.
-QString OtherSpelling(const QString &folder, const QString &name)
-{
-    PackageFolderListing *scope = PackageFolderListing::For(folder);
-    if (!scope)
-        return Platform::FindEntryNoCase(folder, name);
-    const QList<Platform::FolderListing::Entry> matches = scope->Listing().Matching(name);
-    return matches.isEmpty() ? QString() : matches.first().name;
-}
+namespace {
 
 PackageFileState PackageFile(const QString &packageDirPath, const QString &fileName)
 {
@@ -96,7 +67,7 @@ PackageFileState PackageFile(const QString &packageDirPath, const QString &fileN
     if (!file.facts.exists) {
         // Another spelling; one that has gone since the listing leaves the name as the
         // pattern gives it.
-        const QString existing = OtherSpelling(packageDirPath, fileName);
+        const QString existing = PackageFolderListing::OtherSpelling(packageDirPath, fileName);
         if (!existing.isEmpty() && existing != fileName) {
             const QString other = packageDirPath + QLatin1Char('/') + existing;
             const Platform::FileFacts otherFacts = Platform::FactsOf(other);
@@ -107,11 +78,6 @@ PackageFileState PackageFile(const QString &packageDirPath, const QString &fileN
         }
     }
     return file;
-}
-
-bool ExistsAfresh(const QFileInfo &file)
-{
-    return !file.filePath().isEmpty() && QFileInfo::exists(file.absoluteFilePath());
 }
 
 // The file of a manifest entry, when it lies in this package's folder.
@@ -165,6 +131,9 @@ ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QStrin
     reading.programPath = program.path;
     const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
     const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    reading.statesKnown = true;
+    reading.page = page;
+    reading.overview = overview;
     // A page that does not exist (or is empty) counts as older than any existing program.
     reading.changed = page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc;
     if (!reading.changed && !overview.MissingOrEmpty() && !MarkedUndrawn(overview, page))
@@ -192,12 +161,14 @@ bool WriteAtomically(const QString &path, const QByteArray &bytes)
 
 bool cPackage::GenerateOverviewFile()
 {
-    return GenerateOverviewFile(ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath));
+    ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
+    return GenerateOverviewFile(reading);
 }
 
-bool cPackage::GenerateOverviewFile(const ProgramReading &reading)
+bool cPackage::GenerateOverviewFile(ProgramReading &reading)
 {
-    const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    const PackageFileState overview =
+        reading.statesKnown ? reading.overview : PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
     if (overview.path.isEmpty())
         return false;
     // A rendering already there (the host's or ours) stays until the program changes; the
@@ -205,8 +176,10 @@ bool cPackage::GenerateOverviewFile(const ProgramReading &reading)
     if (!overview.MissingOrEmpty() && !reading.changed && !reading.placeholder)
         return false;
     const QByteArray drawn = DrawnOverview(reading);
-    if (!drawn.isEmpty())
-        return WriteAtomically(overview.path, drawn);
+    if (!drawn.isEmpty()) {
+        reading.overviewDrawn = WriteAtomically(overview.path, drawn);
+        return reading.overviewDrawn;
+    }
     // A program without motion: the placeholder, also in place of an outdated drawing.
     if (!overview.MissingOrEmpty() && (!reading.read || reading.placeholder))
         return false;
@@ -221,9 +194,8 @@ bool cPackage::GenerateStatsFile()
     // An empty page (left by an interrupted writer) is as good as none.
     if (!page.MissingOrEmpty())
         return true;
-    if (metadataGenerator)
-        metadataGenerator->CreateBlankStatsFile(packageName, page.Info());
-    return ExistsAfresh(page.Info());
+    // True once the page is in place, written now or found there.
+    return metadataGenerator && metadataGenerator->CreateBlankStatsFile(packageName, page.Info());
 }
 
 bool cPackage::GenerateToolsFile()
@@ -233,18 +205,21 @@ bool cPackage::GenerateToolsFile()
 
 bool cPackage::GenerateToolsFile(const ProgramReading &reading)
 {
-    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    const PackageFileState page = reading.statesKnown
+                                      ? reading.page
+                                      : PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
     if (page.path.isEmpty())
         return false;
     bool written = false;
     if (reading.changed && reading.read && metadataGenerator) {
-        metadataGenerator->UpdateToolsFile(packageName, page.Info(), QFileInfo(reading.programPath), reading.facts);
+        written =
+            metadataGenerator->UpdateToolsFile(packageName, page.Info(), QFileInfo(reading.programPath), reading.facts);
         const PackageFileState stats = PackageFile(packageDirPath, QStringLiteral("%1.stats.html").arg(packageName));
         if (!stats.path.isEmpty())
             metadataGenerator->UpdateProgramFacts(stats.Info(), reading.facts);
-        written = true;
     }
-    return written ? ExistsAfresh(page.Info()) : page.facts.exists;
+    // A page that could not be written again is still there.
+    return written || page.facts.exists;
 }
 
 bool cPackage::GenerateHistoryFile()
@@ -254,9 +229,7 @@ bool cPackage::GenerateHistoryFile()
         return false;
     if (!page.MissingOrEmpty())
         return true;
-    if (metadataGenerator)
-        metadataGenerator->CreateBlankHistoryFile(packageName, page.Info());
-    return ExistsAfresh(page.Info());
+    return metadataGenerator && metadataGenerator->CreateBlankHistoryFile(packageName, page.Info());
 }
 
 namespace {
@@ -265,7 +238,7 @@ namespace {
 // MarkedUndrawn). Only the time changes; a link is never followed.
 void MarkUndrawnOverview(const QString &packageDirPath, const QString &packageName, const ProgramReading &reading)
 {
-    if (!reading.read)
+    if (!reading.read || reading.overviewDrawn)
         return;
     const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
     const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
@@ -287,7 +260,7 @@ bool cPackage::GenerateEssentialMetadataFiles()
     // gives another spelling meanwhile is seen in the next pass.
     const PackageFolderListing listPackageFolderOnce(packageDirPath);
     // All four always run; the program is read at most once for them.
-    const ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
+    ProgramReading reading = ReadProgramWhenNeeded(packageDirPath, packageName, partNCProgramPath);
     const bool overview = GenerateOverviewFile(reading);
     // When the program's figures are due, the tools step writes the statistics page with
     // them (a missing page counts as blank): a blank page first would be written twice.
@@ -297,6 +270,14 @@ bool cPackage::GenerateEssentialMetadataFiles()
     MarkUndrawnOverview(packageDirPath, packageName, reading);
     const bool history = GenerateHistoryFile();
     return overview || stats || tools || history;
+}
+
+bool cPackage::FillNewFolder()
+{
+    const PackageFolderListing listPackageFolderOnce(packageDirPath);
+    const bool copied = SynchronizePartFiles(PartsFilePriority);
+    GenerateEssentialMetadataFiles();
+    return GenerateFullModeManifestFile() && copied;
 }
 
 bool cPackage::UpdateStatsFile(unsigned int count)

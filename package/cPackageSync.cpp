@@ -1,5 +1,6 @@
 #include "cPackage.h"
 
+#include "package/PackageFolderListing_p.h"
 #include "package/cPackagePrograms_p.h"
 #include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
@@ -50,12 +51,14 @@ bool cPackage::SynchronizePartFiles(ePartFilePriority priority)
 
         // One stat for each side, with the times in UTC.
         const Platform::FileFacts partFacts = Platform::FactsOf(partPath);
+        if (priority == PartsFilePriority && !partFacts.exists)
+            continue; // nothing to copy, and the copy is not the parts folder's to restore
         QString copyPath = JoinPath(packageDirPath, name);
         Platform::FileFacts copyFacts = Platform::FactsOf(copyPath);
         bool noCopy = false; // under no spelling of the name
-        if (!copyFacts.exists && (priority == PackageFilePriority || partFacts.exists)) {
+        if (!copyFacts.exists) {
             // The copy may carry the name in another letter case.
-            const QString realName = Platform::FindEntryNoCase(packageDirPath, name);
+            const QString realName = PackageFolderListing::OtherSpelling(packageDirPath, name);
             noCopy = realName.isEmpty();
             if (!noCopy) {
                 copyPath = JoinPath(packageDirPath, realName);

@@ -206,12 +206,21 @@ public:
         if (replace) {
             ok = ::rename(from.constData(), to.constData()) == 0;
         } else {
-            // A hard link never replaces; where links are not supported, test and rename.
-            ok = ::link(from.constData(), to.constData()) == 0;
-            if (ok)
-                (void)::unlink(from.constData());
-            else if (errno != EEXIST && !QFileInfo::exists(target) && !QFileInfo(target).isSymLink())
-                ok = ::rename(from.constData(), to.constData()) == 0;
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+            // One call that never replaces, where the file system offers it.
+            ok = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0;
+            const bool tried = ok || (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP);
+#else
+            const bool tried = false;
+#endif
+            if (!tried) {
+                // A hard link never replaces; where links are not supported, test and rename.
+                ok = ::link(from.constData(), to.constData()) == 0;
+                if (ok)
+                    (void)::unlink(from.constData());
+                else if (errno != EEXIST && !QFileInfo::exists(target) && !QFileInfo(target).isSymLink())
+                    ok = ::rename(from.constData(), to.constData()) == 0;
+            }
         }
         if (!ok)
             return Discard();
@@ -284,38 +293,51 @@ private:
 };
 
 // Whether the plain file at `path` holds exactly `bytes` (a link or a missing file does not).
-// `isFile` tells whether a plain file is there at all.
-inline bool FileHolds(const QString &path, const QByteArray &bytes, bool *isFile = nullptr)
+// `isFile` tells whether a plain file is there at all, `isLink` whether a symbolic link is.
+inline bool FileHolds(const QString &path, const QByteArray &bytes, bool *isFile = nullptr, bool *isLink = nullptr)
 {
 #ifdef Q_OS_UNIX
     // One lstat: a link is no regular file to it.
     struct stat info;
-    const bool plain = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    const bool found = ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    const bool plain = found && S_ISREG(info.st_mode);
+    const bool link = found && S_ISLNK(info.st_mode);
     const qint64 size = plain ? qint64(info.st_size) : -1;
 #else
     const QFileInfo info(path);
-    const bool plain = !info.isSymLink() && info.isFile();
+    const bool link = info.isSymLink();
+    const bool plain = !link && info.isFile();
     const qint64 size = plain ? info.size() : -1;
 #endif
     if (isFile)
         *isFile = plain;
+    if (isLink)
+        *isLink = link;
     if (size != qint64(bytes.size()))
         return false;
     QFile existing(path);
     return existing.open(QIODevice::ReadOnly) && existing.read(bytes.size() + 1) == bytes;
 }
 
+enum class AtLink {
+    Replace, // a symbolic link at the name is replaced by the file, never written through
+    Keep     // a symbolic link at the name stays, and the write fails
+};
+
 // Replaces the file at `path` by `bytes` atomically: on any failure the old file stays as
 // it was and the result is false. Bytes equal to the file's are not written again
 // (`written` tells which happened).
 [[nodiscard]] inline bool WriteFileAtomically(const QString &path, const QByteArray &bytes, Durability durability,
-                                              bool *written = nullptr)
+                                              bool *written = nullptr, AtLink atLink = AtLink::Replace)
 {
     if (written)
         *written = false;
     bool replacing = false;
-    if (FileHolds(path, bytes, &replacing))
+    bool link = false;
+    if (FileHolds(path, bytes, &replacing, &link))
         return true;
+    if (link && atLink == AtLink::Keep)
+        return false;
     OwnTemporaryFile file;
     if (!file.Create(path))
         return false;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
 #include <QTimeZone>
 #endif
@@ -252,17 +253,19 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
     if (destinationInfo.exists() || destinationInfo.isSymLink())
         return false;
 #endif
-    // A FIFO or device as the source would block the copy or fill the disk.
-    QFile input;
-    if (!OpenRegularFile(input, source, LinkPolicy::Follow))
-        return false;
+        // A FIFO or device as the source would block the copy or fill the disk.
 #ifdef Q_OS_UNIX
     // The time and permissions of the file opened, not of whatever the name shows later.
     struct stat opened;
-    if (::fstat(input.handle(), &opened) != 0)
+    const int input = OpenRegularDescriptor(source, LinkPolicy::Follow, &opened);
+    if (input < 0)
         return false;
+    const auto closeInput = qScopeGuard([input] { ::close(input); });
     const QDateTime sourceModified = ModifiedUtc(opened);
 #else
+    QFile input;
+    if (!OpenRegularFile(input, source, LinkPolicy::Follow))
+        return false;
     const QDateTime sourceModified = FactsOf(source).modifiedUtc;
 #endif
 
@@ -275,7 +278,13 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
     QByteArray buffer;
     buffer.resize(1 << 16);
     for (;;) {
+#ifdef Q_OS_UNIX
+        const qint64 read = ::read(input, buffer.data(), size_t(buffer.size()));
+        if (read < 0 && errno == EINTR)
+            continue;
+#else
         const qint64 read = input.read(buffer.data(), buffer.size());
+#endif
         if (read < 0)
             return false;
         if (read == 0)

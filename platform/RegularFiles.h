@@ -27,6 +27,28 @@ enum class LinkPolicy { Follow, Refuse };
 // Opens `path` for reading when it is a regular file; false for a FIFO, socket, device or
 // folder (checked on the open file, so nothing is swapped in between), and under
 // LinkPolicy::Refuse for a link at the name. Opening never blocks.
+#ifdef Q_OS_UNIX
+// The same as a descriptor (-1 on failure), with the stat of the file opened in `info`. It
+// stays non-blocking, which changes nothing for a regular file.
+inline int OpenRegularDescriptor(const QString &path, LinkPolicy links, struct stat *info)
+{
+    if (path.isEmpty())
+        return -1;
+    // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
+    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    if (links == LinkPolicy::Refuse)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+#endif
+
 inline bool OpenRegularFile(QFile &file, const QString &path, LinkPolicy links,
                             QIODevice::OpenMode mode = QIODevice::ReadOnly)
 {
@@ -34,18 +56,10 @@ inline bool OpenRegularFile(QFile &file, const QString &path, LinkPolicy links,
     if (path.isEmpty())
         return false;
 #ifdef Q_OS_UNIX
-    // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
-    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-    if (links == LinkPolicy::Refuse)
-        flags |= O_NOFOLLOW;
-    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    struct stat info;
+    const int fd = OpenRegularDescriptor(path, links, &info);
     if (fd < 0)
         return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     const int status = ::fcntl(fd, F_GETFL);
     if (status != -1)
         (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);

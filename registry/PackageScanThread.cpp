@@ -294,11 +294,12 @@ cPackage *PackageScanThread::CreatePackage(const tPackageUID &packageUID, const 
     const QString folderName = QStringLiteral("%1.pkg").arg(packageUID);
     const bool made = root.mkdir(folderName); // fails, and makes nothing, when the root is missing
     const QString folder = root.absoluteFilePath(folderName);
-    if (QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
+    if (!made && QFileInfo(folder).isSymLink() && !Platform::IsRealFolder(folder)) {
         NoteOnce(folder, QStringLiteral("a package folder that is a link is not registered"));
         return nullptr; // every write of the package would land outside the root
     }
-    auto *package = new cPackage(QFileInfo(folder), program);
+    auto *package = made ? new cPackage(QFileInfo(folder), program, cPackage::FolderJustMade())
+                         : new cPackage(QFileInfo(folder), program);
     if (map->AdoptIfAbsent(packageUID, package)) {
         *madeFolder = made;
         Q_EMIT PackageAdded(packageUID);
@@ -395,16 +396,15 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         QMutexLocker locker(&package->Lock());
         if (map->GetPackage(packageUID) != package || package->IsTutorialPackage())
             return false;
-        done = package->SynchronizePartFiles(cPackage::PartsFilePriority);
-        folder = package->GetPackageDir().absolutePath();
         // A folder this pass made holds no media yet and no leftover of an earlier writer:
-        // its pages and manifest follow under the same lock.
+        // its copy, pages and manifest are made under the same lock.
         if (inNewFolder) {
-            package->GenerateEssentialMetadataFiles();
-            (void)package->GenerateFullModeManifestFile();
+            (void)package->FillNewFolder();
             package->settledState = 0;
             return false; // not filed before the pass: its fate is not judged at the end
         }
+        done = package->SynchronizePartFiles(cPackage::PartsFilePriority);
+        folder = package->GetPackageDir().absolutePath();
     }
     // Thumbnails outside the lock, so that the host's calls on this package never wait for a
     // video; the manifest then finds them up to date.

@@ -26,13 +26,13 @@ cPackageManager::cPackageManager(const QDir &root) : QObject(nullptr), packageRo
     if (scanThread) {
         qRegisterMetaType<tPackageUID>("tPackageUID");
         connect(scanThread, &PackageScanThread::PackageScanCompleted, this, &cPackageManager::ProcessScanCompleted);
-        connect(scanThread, &PackageScanThread::PackageAdded, this, &cPackageManager::PackageAdded);
         connect(scanThread, &PackageScanThread::PackageDeleted, this, &cPackageManager::PackageDeleted);
         connect(scanThread, &PackageScanThread::PackageScanCompleted, this, &cPackageManager::PackageScanCompleted);
         connect(scanThread, &PackageScanThread::PackageScanError, this, &cPackageManager::PackageScanError);
+        // One queued call for each new package: it tells the host, then files the package.
         connect(scanThread, &PackageScanThread::PackageAdded, this, &cPackageManager::HandlePackageAdded);
         connect(scanThread, &PackageScanThread::PackageDeleted, this, &cPackageManager::HandlePackageDeleted);
-        // After the seven above, so that a dropped package outlives the host's handlers.
+        // After the six above, so that a dropped package outlives the host's handlers.
         connect(scanThread, &PackageScanThread::PackagesDropped, this, &cPackageManager::ProcessDroppedPackages);
     }
     scanning = false;
@@ -221,6 +221,7 @@ tPackageScanReport cPackageManager::GetLastScanReport() const
 
 void cPackageManager::HandlePackageAdded(tPackageUID packageUID)
 {
+    Q_EMIT PackageAdded(packageUID);
     AddPackageToMaps(packageUID);
 }
 

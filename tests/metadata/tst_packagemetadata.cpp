@@ -16,6 +16,12 @@ struct cPackageTestAccess
     static bool Essential(cPackage &p) { return p.GenerateEssentialMetadataFiles(); }
     static bool Overview(cPackage &p) { return p.GenerateOverviewFile(); }
     static bool BindManifest(cPackage &p) { return p.GenerateManifestFile(); }
+    static bool Export(cPackage &p) { return p.ExportManifest(); }
+    static cPackage *MakeInNewFolder(const QString &dir, const QString &nc)
+    {
+        return new cPackage(QFileInfo(dir), QFileInfo(nc), cPackage::FolderJustMade());
+    }
+    static bool FillNewFolder(cPackage &p) { return p.FillNewFolder(); }
 };
 
 using Access = cPackageTestAccess;
@@ -144,6 +150,21 @@ private Q_SLOTS:
         QVERIFY(Access::Essential(*package) && ReadPage(In("P.history.html")).wellFormed);
         QVERIFY(!QFileInfo::exists(In("P.tools.html")) && !QFileInfo::exists(In("P.stats.html")));
         QCOMPARE(TestUtils::ReadFile(In("p.STATS.html")), QByteArray("kept"));
+    }
+
+    // The scan makes a folder, then takes its lock; another process may fill the folder in
+    // between. What that writer recorded stays.
+    void newFolderFilledMeanwhileKeepsTheOtherWritersTexts()
+    {
+        QVERIFY(Make("P.NC", "T1 M6\n") && Access::Essential(*package) && Access::BindManifest(*package));
+        package->GetManifestItem(NCProgram)->SetComment("set up by the other control");
+        QVERIFY(Access::Export(*package));
+
+        const std::unique_ptr<cPackage> fresh(
+            Access::MakeInNewFolder(dir->filePath("packages/X^P.pkg"), dir->filePath("parts/P.NC")));
+        QVERIFY(Access::FillNewFolder(*fresh));
+        QCOMPARE(fresh->GetManifestItem(NCProgram)->GetCommentString(), QString("set up by the other control"));
+        QVERIFY(TestUtils::ReadFile(In("manifest.xml")).contains("set up by the other control"));
     }
 
     void updatesThroughTheManifest()
