@@ -248,18 +248,24 @@ QString GenerateUndeterminedRendering(const QFileInfo &ncProgram)
     name += QLatin1String(".gif");
     // "plate_7.nc" belongs to the overview "PLATE_7.gif" already in the folder: names in a
     // package folder are compared without regard to case.
-    const QString existing = Platform::FindEntryNoCase(ncProgram.path(), name);
-    if (!existing.isEmpty())
-        name = existing;
-    const QString target = InFolder(ncProgram.path(), name);
-    if (Platform::FactsOf(target).size == 0) {
-        // Missing, or empty from an earlier run without a placeholder: made (again).
-        const QString source = PlaceholderOverviewSource(QFileInfo(target));
-        if (!source.isEmpty()) {
-            QFile::remove(target);
-            if (!Platform::CopyFileKeepTime(source, target))
-                qCWarning(lcThumbnails) << "cannot put the placeholder picture at" << target;
+    QString target = InFolder(ncProgram.path(), name);
+    Platform::FileFacts facts = Platform::FactsOf(target);
+    if (!facts.exists) {
+        const QString existing = Platform::FindEntryNoCase(ncProgram.path(), name);
+        if (!existing.isEmpty() && existing != name) {
+            name = existing;
+            target = InFolder(ncProgram.path(), name);
+            facts = Platform::FactsOf(target);
         }
+    }
+    if (facts.size > 0)
+        return name;
+    // Missing, or empty from an earlier run without a placeholder: made (again).
+    const QString source = PlaceholderOverviewSource(QFileInfo(target));
+    if (!source.isEmpty()) {
+        QFile::remove(target);
+        if (!Platform::CopyFileKeepTime(source, target))
+            qCWarning(lcThumbnails) << "cannot put the placeholder picture at" << target;
     }
     return Platform::FactsOf(target).size > 0 ? name : QString();
 }

@@ -1,13 +1,12 @@
 #include "package/PackageLock.h"
 
-#include <QFileInfo>
-
 void PackageLock::lock()
 {
     mutex.lock();
     // A folder that does not exist yet (a package being made) or takes no file (read-only)
-    // is locked among threads only; writing there fails anyway.
-    if (depth++ == 0 && !folder.isEmpty() && QFileInfo(folder).isDir())
+    // is locked among threads only: the lock file cannot be made there, and writing there
+    // fails anyway.
+    if (depth++ == 0 && !folder.isEmpty())
         (void)acrossProcesses.Acquire(folder + QLatin1Char('/') + FileName());
 }
 
