@@ -108,6 +108,8 @@ protected:
     // for up to half a minute) that the scan does outside the package's lock. Thumbnails
     // are written whole under their final names, so a reader never sees half of one.
     static bool UpdateThumbsIn(const QString &packageDirPath);
+    // The same for the plain files `plainFiles` of a listing of the folder.
+    static bool UpdateThumbsIn(const QString &packageDirPath, const QStringList &plainFiles);
 
     // Copy and move
     cPackage *MovePackage(const QString &newPackageUID);
@@ -138,7 +140,18 @@ protected:
     // holds it; 0 when that cannot be told (a folder that cannot be read, or that holds a
     // temporary file). `holdsListedCopy` tells whether the folder holds, as a plain file, a
     // program copy that the manifest names. Under the in-process lock.
-    quint64 MaintenanceState(bool *holdsListedCopy) const;
+    // `folder`, when given, gets the folder's part of the state (0 when the state is 0) and
+    // the names of its plain files.
+    struct FolderState
+    {
+        quint64 fingerprint = 0;
+        QStringList plainFiles;
+    };
+    quint64 MaintenanceState(bool *holdsListedCopy, FolderState *folder = nullptr) const;
+    // The state of the folder as `folder` found it with the manifest as it is now. A
+    // maintenance that began from `folder` settles at it: whatever changed the folder since
+    // (the maintenance itself, or another writer) gives the next pass another state.
+    quint64 StateWithManifest(const FolderState &folder, bool *holdsListedCopy) const;
     // The state the last maintenance found and left unchanged (0 for none): as long as the
     // state stays the same, maintaining it again would change nothing.
     quint64 settledState = 0;

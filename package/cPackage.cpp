@@ -107,22 +107,33 @@ bool cPackage::HoldsProgramCopy(bool *readable, bool *listed) const
     return !nc.filePath().isEmpty() || !conv.filePath().isEmpty();
 }
 
-quint64 cPackage::MaintenanceState(bool *holdsListedCopy) const
+quint64 cPackage::MaintenanceState(bool *holdsListedCopy, FolderState *folder) const
 {
     *holdsListedCopy = false;
-    QStringList files;
+    FolderState listed;
     bool temporary = false;
-    const quint64 folderState =
-        Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath}, &files, &temporary);
+    listed.fingerprint = Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath},
+                                                     &listed.plainFiles, &temporary);
     // A temporary file goes once it is old enough: the state alone does not tell when.
-    if (folderState == 0 || temporary || !manifest)
+    if (listed.fingerprint == 0 || temporary)
+        listed.fingerprint = 0;
+    const quint64 state = listed.fingerprint == 0 ? 0 : StateWithManifest(listed, holdsListedCopy);
+    if (folder)
+        *folder = std::move(listed);
+    return state;
+}
+
+quint64 cPackage::StateWithManifest(const FolderState &folder, bool *holdsListedCopy) const
+{
+    *holdsListedCopy = false;
+    if (folder.fingerprint == 0 || !manifest)
         return 0;
     for (const eMetadataType type : {NCProgram, ConvProgram}) {
         const cManifestItem *item = manifest->GetManifestItem(type);
-        if (item && files.contains(item->GetFileNameString()))
+        if (item && folder.plainFiles.contains(item->GetFileNameString()))
             *holdsListedCopy = true;
     }
-    const quint64 state = folderState ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
+    const quint64 state = folder.fingerprint ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
     return state == 0 ? 1 : state;
 }
 

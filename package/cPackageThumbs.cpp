@@ -14,10 +14,19 @@ bool cPackage::UpdatePackageThumbs()
 
 bool cPackage::UpdateThumbsIn(const QString &packageDirPath)
 {
+    // Links are left out: a package never reaches through one to a file outside its folder.
+    return UpdateThumbsIn(packageDirPath, Platform::PlainFilesIn(packageDirPath));
+}
+
+bool cPackage::UpdateThumbsIn(const QString &packageDirPath, const QStringList &plainFiles)
+{
     // One listing of names serves the images, the videos and their thumbnails; only the
-    // few pictures and videos are stat-ed. Links are left out: a package never reaches
-    // through one to a file outside its folder.
-    const QStringList names = Platform::PlainFilesIn(packageDirPath);
+    // few pictures and videos are stat-ed. Hidden files are none of them.
+    QStringList names;
+    for (const QString &name : plainFiles) {
+        if (!name.startsWith(QLatin1Char('.')))
+            names.append(name);
+    }
     const QSet<QString> listed(names.cbegin(), names.cend());
     const auto pathOf = [&packageDirPath](const QString &name) -> QString {
         return packageDirPath + QLatin1Char('/') + name;

@@ -373,6 +373,7 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
 {
     bool holdsListedCopy = false;
     quint64 stateBefore = 0;
+    cPackage::FolderState folderBefore;
     {
         // Telling whether anything changed only reads: other processes need not wait for
         // it. One that changes the package meanwhile changes its state, which the next pass
@@ -385,7 +386,7 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         // In a folder this pass made, everything is written now and maintained once more in
         // the next pass: its state tells nothing yet.
         if (!inNewFolder) {
-            stateBefore = package->MaintenanceState(&holdsListedCopy);
+            stateBefore = package->MaintenanceState(&holdsListedCopy, &folderBefore);
             if (stateBefore != 0 && stateBefore == package->settledState)
                 return holdsListedCopy;
         }
@@ -407,18 +408,30 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         folder = package->GetPackageDir().absolutePath();
     }
     // Thumbnails outside the lock, so that the host's calls on this package never wait for a
-    // video; the manifest then finds them up to date.
-    cPackage::UpdateThumbsIn(folder);
+    // video; the manifest then finds them up to date. The files are those the state was taken
+    // from: a file added since changes the state, and the next pass sees it.
+    if (stateBefore != 0)
+        cPackage::UpdateThumbsIn(folder, folderBefore.plainFiles);
+    else
+        cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
     if (map->GetPackage(packageUID) != package || package->GetPackageDir().absolutePath() != folder)
         return false;
     package->GenerateEssentialMetadataFiles();
     done = package->GenerateFullModeManifestFile() && done;
-    Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
-    // Settled when this maintenance found nothing to change; a package it changed is
-    // maintained once more in the next pass, which should find it settled.
-    const quint64 stateAfter = package->MaintenanceState(&holdsListedCopy);
-    package->settledState = done && stateAfter == stateBefore ? stateAfter : 0;
+    if (stateBefore == 0) {
+        // The folder held a temporary file (or could not be told): sweep the old ones, and
+        // settle nowhere yet.
+        Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
+        (void)package->MaintenanceState(&holdsListedCopy);
+        package->settledState = 0;
+        return holdsListedCopy;
+    }
+    // Settled at the state this maintenance started from: one that changed nothing is not
+    // maintained again until something changes, and one that changed a file is maintained
+    // once more in the next pass, which finds it settled.
+    const quint64 settled = package->StateWithManifest(folderBefore, &holdsListedCopy);
+    package->settledState = done ? settled : 0;
     return holdsListedCopy;
 }
 
