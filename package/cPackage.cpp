@@ -145,10 +145,13 @@ cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &pa
     packageDirPath = packageFolder.absolutePath();
     lock->SetFolder(packageDirPath);
 
+    // QDir() (the working folder) stands for none given. Compared by path: comparing QDir
+    // objects resolves both to canonical paths, a walk over every component of both.
+    const auto isNone = [](const QDir &folder) { return folder.path() == QDir().path(); };
     QDir parts = partsFolder;
-    if (parts == QDir(QString()))
+    if (isNone(parts))
         parts = GetPartDirFromPackageUID(uid);
-    if (parts != QDir(QString()) && parts.exists())
+    if (!isNone(parts) && parts.exists())
         FindPartProgramsIn(parts);
     CreateManifestAndGenerator();
 }
