@@ -148,10 +148,6 @@ protected:
         QStringList plainFiles;
     };
     quint64 MaintenanceState(bool *holdsListedCopy, FolderState *folder = nullptr) const;
-    // The state of the folder as `folder` found it with the manifest as it is now. A
-    // maintenance that began from `folder` settles at it: whatever changed the folder since
-    // (the maintenance itself, or another writer) gives the next pass another state.
-    quint64 StateWithManifest(const FolderState &folder, bool *holdsListedCopy) const;
     // The state the last maintenance found and left unchanged (0 for none): as long as the
     // state stays the same, maintaining it again would change nothing.
     quint64 settledState = 0;

@@ -236,8 +236,9 @@ void KeepNewerThanProgram(const QString &pagePath, const QFileInfo &program, boo
     if (written && pageTime >= programTime)
         return;
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    // ExistingOnly: a page removed meanwhile must not come back as an empty file.
     QFile page(pagePath);
-    if (!page.open(QIODevice::WriteOnly | QIODevice::Append) ||
+    if (!page.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly) ||
         !page.setFileTime(programTime > now ? programTime : now, QFileDevice::FileModificationTime))
         qCWarning(lcMetadata) << "cannot set the time of" << pagePath;
 }

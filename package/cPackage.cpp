@@ -115,26 +115,21 @@ quint64 cPackage::MaintenanceState(bool *holdsListedCopy, FolderState *folder) c
     listed.fingerprint = Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath},
                                                      &listed.plainFiles, &temporary);
     // A temporary file goes once it is old enough: the state alone does not tell when.
-    if (listed.fingerprint == 0 || temporary)
+    if (temporary || !manifest)
         listed.fingerprint = 0;
-    const quint64 state = listed.fingerprint == 0 ? 0 : StateWithManifest(listed, holdsListedCopy);
+    quint64 state = 0;
+    if (listed.fingerprint != 0) {
+        for (const eMetadataType type : {NCProgram, ConvProgram}) {
+            const cManifestItem *item = manifest->GetManifestItem(type);
+            if (item && listed.plainFiles.contains(item->GetFileNameString()))
+                *holdsListedCopy = true;
+        }
+        state = listed.fingerprint ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
+        state = state == 0 ? 1 : state;
+    }
     if (folder)
         *folder = std::move(listed);
     return state;
-}
-
-quint64 cPackage::StateWithManifest(const FolderState &folder, bool *holdsListedCopy) const
-{
-    *holdsListedCopy = false;
-    if (folder.fingerprint == 0 || !manifest)
-        return 0;
-    for (const eMetadataType type : {NCProgram, ConvProgram}) {
-        const cManifestItem *item = manifest->GetManifestItem(type);
-        if (item && folder.plainFiles.contains(item->GetFileNameString()))
-            *holdsListedCopy = true;
-    }
-    const quint64 state = folder.fingerprint ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
-    return state == 0 ? 1 : state;
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)

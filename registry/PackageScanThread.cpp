@@ -419,19 +419,15 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         return false;
     package->GenerateEssentialMetadataFiles();
     done = package->GenerateFullModeManifestFile() && done;
-    if (stateBefore == 0) {
-        // The folder held a temporary file (or could not be told): sweep the old ones, and
-        // settle nowhere yet.
+    // Only a folder that held one of our temporary files has old ones to sweep.
+    if (stateBefore == 0)
         Platform::RemoveStaleTemporaryFiles(folder, LeftoverAgeSeconds);
-        (void)package->MaintenanceState(&holdsListedCopy);
-        package->settledState = 0;
-        return holdsListedCopy;
-    }
-    // Settled at the state this maintenance started from: one that changed nothing is not
-    // maintained again until something changes, and one that changed a file is maintained
-    // once more in the next pass, which finds it settled.
-    const quint64 settled = package->StateWithManifest(folderBefore, &holdsListedCopy);
-    package->settledState = done ? settled : 0;
+    // Settled when this maintenance found nothing to change; a package it changed is
+    // maintained once more in the next pass, which should find it settled. (Settling at the
+    // state it started from would not do: a file it restored and someone removed again
+    // brings the folder back to that state.)
+    const quint64 stateAfter = package->MaintenanceState(&holdsListedCopy);
+    package->settledState = done && stateAfter == stateBefore ? stateAfter : 0;
     return holdsListedCopy;
 }
 
