@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs the scale driver for 10,000 packages in three
 # layouts (one folder, 10 and 400 folders); `--large` (or BENCH_LARGE=1) adds 100,000 (about
-# 20 minutes per layout on a 2-core machine; pass --no-thumbnails). Sizes given as arguments
+# 10 minutes per layout on a 2-core machine; pass --no-thumbnails). Sizes given as arguments
 # replace the default ones; other arguments go to bench_scale (--no-thumbnails, --folders K
 # for one layout). Workspaces go to $BENCH_SCALE_DIR (default: the system's temporary folder)
 # and stay until the run ends: about 1.3 GB per layout of 10,000, 13 GB per layout of 100,000.
