@@ -140,14 +140,8 @@ protected:
     // holds it; 0 when that cannot be told (a folder that cannot be read, or that holds a
     // temporary file). `holdsListedCopy` tells whether the folder holds, as a plain file, a
     // program copy that the manifest names. Under the in-process lock.
-    // `folder`, when given, gets the folder's part of the state (0 when the state is 0) and
-    // the names of its plain files.
-    struct FolderState
-    {
-        quint64 fingerprint = 0;
-        QStringList plainFiles;
-    };
-    quint64 MaintenanceState(bool *holdsListedCopy, FolderState *folder = nullptr) const;
+    // `plainFiles`, when given, gets the names of the folder's plain files as listed.
+    quint64 MaintenanceState(bool *holdsListedCopy, QStringList *plainFiles = nullptr) const;
     // The state the last maintenance found and left unchanged (0 for none): as long as the
     // state stays the same, maintaining it again would change nothing.
     quint64 settledState = 0;

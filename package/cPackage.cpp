@@ -107,29 +107,25 @@ bool cPackage::HoldsProgramCopy(bool *readable, bool *listed) const
     return !nc.filePath().isEmpty() || !conv.filePath().isEmpty();
 }
 
-quint64 cPackage::MaintenanceState(bool *holdsListedCopy, FolderState *folder) const
+quint64 cPackage::MaintenanceState(bool *holdsListedCopy, QStringList *plainFiles) const
 {
     *holdsListedCopy = false;
-    FolderState listed;
+    QStringList files;
     bool temporary = false;
-    listed.fingerprint = Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath},
-                                                     &listed.plainFiles, &temporary);
+    const quint64 folderState =
+        Platform::FolderFingerprint(packageDirPath, {partNCProgramPath, partCONVProgramPath}, &files, &temporary);
+    if (plainFiles)
+        *plainFiles = files;
     // A temporary file goes once it is old enough: the state alone does not tell when.
-    if (temporary || !manifest)
-        listed.fingerprint = 0;
-    quint64 state = 0;
-    if (listed.fingerprint != 0) {
-        for (const eMetadataType type : {NCProgram, ConvProgram}) {
-            const cManifestItem *item = manifest->GetManifestItem(type);
-            if (item && listed.plainFiles.contains(item->GetFileNameString()))
-                *holdsListedCopy = true;
-        }
-        state = listed.fingerprint ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
-        state = state == 0 ? 1 : state;
+    if (folderState == 0 || temporary || !manifest)
+        return 0;
+    for (const eMetadataType type : {NCProgram, ConvProgram}) {
+        const cManifestItem *item = manifest->GetManifestItem(type);
+        if (item && files.contains(item->GetFileNameString()))
+            *holdsListedCopy = true;
     }
-    if (folder)
-        *folder = std::move(listed);
-    return state;
+    const quint64 state = folderState ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
+    return state == 0 ? 1 : state;
 }
 
 cPackage::cPackage(const QString &uid, const QDir &packageFolder, const QDir &partsFolder)

@@ -373,7 +373,7 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
 {
     bool holdsListedCopy = false;
     quint64 stateBefore = 0;
-    cPackage::FolderState folderBefore;
+    QStringList filesBefore;
     {
         // Telling whether anything changed only reads: other processes need not wait for
         // it. One that changes the package meanwhile changes its state, which the next pass
@@ -386,7 +386,7 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
         // In a folder this pass made, everything is written now and maintained once more in
         // the next pass: its state tells nothing yet.
         if (!inNewFolder) {
-            stateBefore = package->MaintenanceState(&holdsListedCopy, &folderBefore);
+            stateBefore = package->MaintenanceState(&holdsListedCopy, &filesBefore);
             if (stateBefore != 0 && stateBefore == package->settledState)
                 return holdsListedCopy;
         }
@@ -411,7 +411,7 @@ bool PackageScanThread::MaintainPackage(const tPackageUID &packageUID, cPackage 
     // video; the manifest then finds them up to date. The files are those the state was taken
     // from: a file added since changes the state, and the next pass sees it.
     if (stateBefore != 0)
-        cPackage::UpdateThumbsIn(folder, folderBefore.plainFiles);
+        cPackage::UpdateThumbsIn(folder, filesBefore);
     else
         cPackage::UpdateThumbsIn(folder);
     QMutexLocker locker(&package->Lock());
