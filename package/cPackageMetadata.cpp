@@ -46,10 +46,9 @@ struct ProgramReading
     bool placeholder = false; // the overview is the placeholder, perhaps from before drawings
     bool read = false;
     ProgramFacts facts;
-    // The overview and the tools page as the reading found them (statesKnown), so that the
-    // overview and tools steps need not look again: the overview step looks before it
-    // writes, and no step before the tools step writes that page.
-    bool statesKnown = false;
+    // The overview and the tools page as the reading found them, so that the overview and
+    // tools steps need not look again: the overview step looks before it writes, and no step
+    // before the tools step writes that page.
     PackageFileState overview;
     PackageFileState page;
     bool overviewDrawn = false; // the overview step wrote a drawing
@@ -122,6 +121,10 @@ ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QStrin
                                      const QString &partNCProgramPath)
 {
     ProgramReading reading;
+    reading.page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    reading.overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    const PackageFileState &page = reading.page;
+    const PackageFileState &overview = reading.overview;
     const QString programName = QFileInfo(partNCProgramPath).fileName();
     if (programName.isEmpty())
         return reading;
@@ -129,11 +132,6 @@ ProgramReading ReadProgramWhenNeeded(const QString &packageDirPath, const QStrin
     if (!program.facts.isFile)
         return reading;
     reading.programPath = program.path;
-    const PackageFileState page = PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
-    const PackageFileState overview = PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
-    reading.statesKnown = true;
-    reading.page = page;
-    reading.overview = overview;
     // A page that does not exist (or is empty) counts as older than any existing program.
     reading.changed = page.MissingOrEmpty() || page.facts.modifiedUtc < program.facts.modifiedUtc;
     if (!reading.changed && !overview.MissingOrEmpty() && !MarkedUndrawn(overview, page))
@@ -167,8 +165,7 @@ bool cPackage::GenerateOverviewFile()
 
 bool cPackage::GenerateOverviewFile(ProgramReading &reading)
 {
-    const PackageFileState overview =
-        reading.statesKnown ? reading.overview : PackageFile(packageDirPath, QStringLiteral("%1.gif").arg(packageName));
+    const PackageFileState &overview = reading.overview;
     if (overview.path.isEmpty())
         return false;
     // A rendering already there (the host's or ours) stays until the program changes; the
@@ -205,9 +202,7 @@ bool cPackage::GenerateToolsFile()
 
 bool cPackage::GenerateToolsFile(const ProgramReading &reading)
 {
-    const PackageFileState page = reading.statesKnown
-                                      ? reading.page
-                                      : PackageFile(packageDirPath, QStringLiteral("%1.tools.html").arg(packageName));
+    const PackageFileState &page = reading.page;
     if (page.path.isEmpty())
         return false;
     bool written = false;

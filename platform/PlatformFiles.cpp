@@ -253,9 +253,9 @@ bool CopyFileKeepTime(const QString &source, const QString &destination, bool sy
     if (destinationInfo.exists() || destinationInfo.isSymLink())
         return false;
 #endif
-        // A FIFO or device as the source would block the copy or fill the disk.
 #ifdef Q_OS_UNIX
-    // The time and permissions of the file opened, not of whatever the name shows later.
+    // A FIFO or device as the source would block the copy or fill the disk. The time and
+    // permissions are those of the file opened, not of whatever the name shows later.
     struct stat opened;
     const int input = OpenRegularDescriptor(source, LinkPolicy::Follow, &opened);
     if (input < 0)
