@@ -71,7 +71,13 @@ void cPackage::SetPartProgramPaths(const QFileInfo &partProgram)
     const QString baseName = partProgram.completeBaseName();
     if (Platform::SameNameNoCase(partProgram.suffix(), QStringLiteral("CNV"))) {
         partCONVProgramPath = partProgram.absoluteFilePath();
-        partNCProgramPath = companion(baseName);
+        // The NC half is "NAME" as the control writes it, or "NAME.NC" beside "NAME.CNV".
+        const QString plain = Platform::FindEntryInScope(folder, baseName);
+        const QString suffixed =
+            plain.isEmpty() ? Platform::FindEntryInScope(folder, baseName + QLatin1String(".NC")) : QString();
+        partNCProgramPath = PackagePrograms::JoinPath(folder, !plain.isEmpty()      ? plain
+                                                              : !suffixed.isEmpty() ? suffixed
+                                                                                    : baseName);
     } else {
         partNCProgramPath = partProgram.absoluteFilePath();
         partCONVProgramPath = companion(QStringLiteral("%1.CNV").arg(baseName));

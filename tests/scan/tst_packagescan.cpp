@@ -31,6 +31,7 @@ private Q_SLOTS:
     void followsAShareMountedLater();
     void noFlappingOverTwoPasses_data();
     void noFlappingOverTwoPasses();
+    void bothProgramsOfANameAreCopiedInTheFirstPass();
     void settledPackageSeesEveryChange_data();
     void settledPackageSeesEveryChange();
     void requestsWhileAPassRuns();
@@ -258,6 +259,21 @@ void tst_PackageScan::noFlappingOverTwoPasses()
         QCOMPARE(Scan(manager, folders), packages);
     QCOMPARE(added.size() + deleted.size(), 0);
     QCOMPARE(QDir(root).entryList({"*.pkg"}, QDir::Dirs).size(), packages);
+}
+
+// "PLATE.NC" beside "PLATE.CNV": whichever the pass meets first, the package it makes holds
+// both copies and the NC program's pages after that one pass.
+void tst_PackageScan::bothProgramsOfANameAreCopiedInTheFirstPass()
+{
+    QVERIFY(WriteFile(parts + "/PLATE.NC", MillingProgram("PLATE")) &&
+            WriteFile(parts + "/PLATE.CNV", ConversationalProgram()));
+    cPackageManager manager{QDir(root)};
+    QCOMPARE(Scan(manager, {parts}), 1);
+    const QStringList folders = QDir(root).entryList({"*.pkg"}, QDir::Dirs);
+    QCOMPARE(folders.size(), 1);
+    const QDir package(root + '/' + folders.first());
+    for (const char *name : {"PLATE.NC", "PLATE.CNV", "PLATE.tools.html"})
+        QVERIFY2(package.exists(name), name);
 }
 
 void tst_PackageScan::settledPackageSeesEveryChange_data()
