@@ -11,6 +11,7 @@
 #include <QStringView>
 
 #include <climits>
+#include <iterator>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -71,23 +72,31 @@ template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &sc
 #else
     QStringDecoder decoder(QStringConverter::Utf8);
 #endif
-    // Left uninitialised: filling 200 KiB for every file would cost more than reading it.
-    const std::unique_ptr<char[]> bytes(new char[NextReadSize]);
-    // UTF-8 needs the most room: at most one character per byte.
-    const std::unique_ptr<char16_t[]> text(new char16_t[decoder.requiredSpace(NextReadSize)]);
-    QChar *const textStart = reinterpret_cast<QChar *>(text.get());
+    // The first read goes to the stack: most files decide there, and a pair of large heap
+    // blocks for every file costs more than reading it (the allocator maps or grows the heap
+    // for them and gives the memory back at once). Files that go on get larger blocks, left
+    // uninitialised. UTF-8 needs the most room: about one character per byte.
+    char firstBytes[FirstReadSize];
+    char16_t firstText[FirstReadSize + 16];
+    std::unique_ptr<char[]> laterBytes;
+    std::unique_ptr<char16_t[]> laterText;
+    char *bytes = firstBytes;
+    QChar *textStart = reinterpret_cast<QChar *>(firstText);
+    if (decoder.requiredSpace(FirstReadSize) > qsizetype(std::size(firstText))) {
+        laterText.reset(new char16_t[decoder.requiredSpace(FirstReadSize)]);
+        textStart = reinterpret_cast<QChar *>(laterText.get());
+    }
     qint64 readSize = FirstReadSize;
     bool firstRead = true;
     for (;;) {
-        const qint64 count = readInto(bytes.get(), readSize);
+        const qint64 count = readInto(bytes, readSize);
         if (count < 0) {
             qCWarning(lcPrograms) << "cannot read" << path << readError();
             return false;
         }
         if (count == 0)
             break;
-        readSize = NextReadSize;
-        QByteArrayView chunk(bytes.get(), count);
+        QByteArrayView chunk(bytes, count);
         if (firstRead) {
             firstRead = false;
             // A UTF-16 program announces itself with its byte-order mark, as a text stream
@@ -102,6 +111,13 @@ template <typename Scanner> bool ScanText(const QFileInfo &fileInfo, Scanner &sc
             const Verdict verdict = scanner.Feed(*c);
             if (verdict != Verdict::Undecided)
                 return verdict == Verdict::Yes;
+        }
+        if (!laterBytes) {
+            readSize = NextReadSize;
+            laterBytes.reset(new char[NextReadSize]);
+            laterText.reset(new char16_t[decoder.requiredSpace(NextReadSize)]);
+            bytes = laterBytes.get();
+            textStart = reinterpret_cast<QChar *>(laterText.get());
         }
     }
     // The last line may have no line end.
