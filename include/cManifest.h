@@ -80,6 +80,8 @@ private:
     // Makes the manifest and its entries hold `path` (equal to their folder) as one string.
     void ShareFolderPath(const QString &path);
     quint64 StateFingerprint() const;
+    // What the manifest holds, the same in every process on this machine that reads it.
+    quint64 ContentFingerprint() const;
     bool StateReadsBackAsIs() const;
     bool SharesEntries() const;
     void RememberFileSync(qint64 size, qint64 modified, qint64 changed, quint64 identity, bool fileHoldsState,

@@ -5,6 +5,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/PlatformFiles.h"
 #include "platform/RegularFiles.h"
+#include "platform/StableHash.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -151,7 +152,7 @@ public:
     void Add(const QString &text)
     {
         Add(quint64(text.size()));
-        Add(quint64(qHash(text, size_t(0x6A09E667F3BCC909ull))));
+        Add(Platform::StableHash(text));
     }
     quint64 Value() const { return state; }
 
@@ -914,13 +915,22 @@ bool cManifest::ReloadIfChangedOnDisk()
 
 quint64 cManifest::StateFingerprint() const
 {
+    // The entry objects too: pointers to them are handed out.
+    Fingerprint print;
+    print.Add(ContentFingerprint());
+    for (const cManifestItem *item : entries)
+        print.Add(quint64(quintptr(item)));
+    return print.Value();
+}
+
+quint64 cManifest::ContentFingerprint() const
+{
     Fingerprint print;
     print.Add(name);
     print.Add(packageSize);
     print.Add(quint64(packageLimit));
     print.Add(quint64(sizeKnown) << 32 | quint64(entries.size()));
     for (const cManifestItem *item : entries) {
-        print.Add(quint64(quintptr(item)));
         print.Add(quint64(item->kind) | quint64(item->hidden) << 8 | quint64(item->readOnly) << 9 |
                   quint64(item->modTime.isValid()) << 10 | quint64(item->folderPath == folderPath) << 11);
         print.Add(quint64(item->modTime.isValid() ? item->modTime.toMSecsSinceEpoch() : 0));

@@ -130,7 +130,7 @@ quint64 cPackage::MaintenanceState(bool *holdsListedCopy, QStringList *plainFile
         if (item && files.contains(item->GetFileNameString()))
             *holdsListedCopy = true;
     }
-    const quint64 state = folderState ^ (manifest->StateFingerprint() * 0xC2B2AE3D27D4EB4Full);
+    const quint64 state = folderState ^ (manifest->ContentFingerprint() * 0xC2B2AE3D27D4EB4Full);
     return state == 0 ? 1 : state;
 }
 

@@ -2,6 +2,7 @@
 #include "platform/RegularFiles.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/StableHash.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
@@ -519,10 +521,11 @@ QStringList FilesIn(const QString &folder)
 }
 
 #ifdef Q_OS_UNIX
-static size_t StatFingerprint(const struct stat &info, QByteArrayView name)
+static quint64 StatFingerprint(const struct stat &info, QByteArrayView name)
 {
-    return qHashMulti(0x5eed, name, quint64(info.st_mode), qint64(info.st_size), ModifiedNs(info), ChangedNs(info),
-                      quint64(info.st_ino), quint64(info.st_dev));
+    const quint64 facts[] = {quint64(info.st_mode),    quint64(info.st_size), quint64(ModifiedNs(info)),
+                             quint64(ChangedNs(info)), quint64(info.st_ino),  quint64(info.st_dev)};
+    return XXH3_64bits_withSeed(facts, sizeof facts, StableHash(name));
 }
 #endif
 
@@ -549,7 +552,7 @@ quint64 FolderFingerprint(const QString &folder, const QStringList &files, QStri
             break;
         }
         const QByteArrayView nameBytes(name);
-        sum += quint64(StatFingerprint(info, nameBytes)) * 0x9E3779B97F4A7C15ull;
+        sum += StatFingerprint(info, nameBytes) * 0x9E3779B97F4A7C15ull;
         if (S_ISREG(info.st_mode)) {
             const QString decoded = QFile::decodeName(name);
             if (name[0] == '.' && IsOwnTemporaryName(decoded))
@@ -569,9 +572,9 @@ quint64 FolderFingerprint(const QString &folder, const QStringList &files, QStri
         struct stat info;
         const quint64 mark = 0x100000001B3ull * quint64(i + 1);
         if (path.isEmpty() || ::stat(path.constData(), &info) != 0)
-            sum ^= qHashMulti(mark, QByteArrayView(path), false);
+            sum ^= StableHash(path, mark);
         else
-            sum ^= mark * quint64(StatFingerprint(info, path));
+            sum ^= mark * StatFingerprint(info, path);
     }
     return sum == 0 ? 1 : sum;
 #else
@@ -595,6 +598,24 @@ QDateTime CreationTime(const QFileInfo &file)
 {
     const QDateTime birth = file.birthTime();
     return birth.isValid() ? birth : file.lastModified();
+}
+
+quint64 OwnBuildIdentity()
+{
+#ifdef Q_OS_UNIX
+    static const quint64 identity = [] {
+        Dl_info where;
+        struct stat info;
+        if (::dladdr(reinterpret_cast<void *>(&OwnBuildIdentity), &where) == 0 || !where.dli_fname ||
+            ::stat(where.dli_fname, &info) != 0)
+            return quint64(0);
+        const quint64 facts[] = {quint64(info.st_size), quint64(ModifiedNs(info)), quint64(info.st_ino)};
+        return quint64(XXH3_64bits(facts, sizeof facts) | 1);
+    }();
+    return identity;
+#else
+    return 0;
+#endif
 }
 
 static QString FromEnvironment(const char *name, const QString &fallback)

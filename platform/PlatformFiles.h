@@ -172,6 +172,10 @@ void KeepModTimeNotBefore(const QString &path, const QDateTime &time);
 // Creation time, falling back to the last-modified time where the file system keeps none.
 QDateTime CreationTime(const QFileInfo &file);
 
+// The size and time of the file this code was loaded from (the library or the program it is
+// built into): another build gives another value. 0 where that cannot be told.
+quint64 OwnBuildIdentity();
+
 // Fixed folders, read from the environment at each use.
 QString DefaultsDir();   // PACKAGEMANAGER_DEFAULTS_DIR
 QString TempDir();       // PACKAGEMANAGER_TEMP_DIR

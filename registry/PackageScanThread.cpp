@@ -144,6 +144,8 @@ void PackageScanThread::run()
         // Only packages filed before the pass began are judged at its end: one that the host
         // filed meanwhile (a move whose program it renames next) has not had its chance.
         const QMap<QString, cPackage *> before = map->Snapshot();
+        if (!settledStates)
+            TakeUpSettledStates(before);
         const QList<QFileInfo> programs = CollectProgramFiles(folders, &report);
         // Programs without a package are made after the others, grouped by identifier
         // ("PLATE.NC" and "PLATE.CNV" share one), on two threads where the process may use
@@ -175,6 +177,7 @@ void PackageScanThread::run()
         if (!isInterruptionRequested()) {
             TidyPackagesRoot(map, before, index, holdingCopies, &report);
             RemoveStaleVideoWork();
+            KeepSettledStates(map);
         }
         qCInfo(lcScan) << "pass over" << folders.size() << "folders:" << programs.size() << "programs," << numPackages
                        << "packages," << report.keptUnreachable << "kept unreachable";
@@ -186,6 +189,32 @@ void PackageScanThread::run()
         passFinished = true;
     }
     Q_EMIT PackageScanCompleted(numPackages);
+}
+
+void PackageScanThread::TakeUpSettledStates(const QMap<QString, cPackage *> &packages)
+{
+    settledStates.emplace(packageRoot.absolutePath());
+    const SettledStates::tStates states = settledStates->Load();
+    if (states.isEmpty())
+        return;
+    for (auto it = packages.cbegin(); it != packages.cend(); ++it) {
+        const auto state = states.constFind(SettledStates::KeyOf(it.key()));
+        if (state != states.cend() && it.value()->settledState == 0)
+            it.value()->settledState = *state;
+    }
+}
+
+void PackageScanThread::KeepSettledStates(cSharedPackageMap *map)
+{
+    // Only this thread sets the states; the packages filed now outlive the pass.
+    const QMap<QString, cPackage *> packages = map->Snapshot();
+    SettledStates::tStates states;
+    states.reserve(packages.size());
+    for (auto it = packages.cbegin(); it != packages.cend(); ++it) {
+        if (it.value()->settledState != 0)
+            states.insert(SettledStates::KeyOf(it.key()), it.value()->settledState);
+    }
+    settledStates->Save(states);
 }
 
 QList<QFileInfo> PackageScanThread::CollectProgramFiles(const QStringList &folders, tPackageScanReport *report)

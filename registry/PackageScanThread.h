@@ -1,5 +1,6 @@
 #pragma once
 
+#include "registry/SettledStates.h"
 #include "tPackageScanReport.h"
 #include "tPackageUID.h"
 
@@ -11,6 +12,8 @@
 #include <QSet>
 #include <QStringList>
 #include <QThread>
+
+#include <optional>
 
 class cSharedPackageMap;
 class cPackage;
@@ -60,6 +63,10 @@ private:
     eVerdict JudgePackage(const tPackageUID &packageUID, cPackage *package, PartsFolderIndex &index,
                           QString *unreachable) const;
 
+    // The settled states an earlier process left, for the packages filed at the first pass.
+    void TakeUpSettledStates(const QMap<QString, cPackage *> &packages);
+    // Leaves the states the pass settled for the next process.
+    void KeepSettledStates(cSharedPackageMap *map);
     QList<QFileInfo> CollectProgramFiles(const QStringList &folders, tPackageScanReport *report);
     // Makes, files and announces the package of a program without one; returns the package
     // filed under the identifier afterwards (null when none should be made). `madeFolder`:
@@ -92,6 +99,8 @@ private:
     void NoteOnce(const QString &path, const QString &what);
 
     QDir packageRoot;
+    // Settled states kept between processes; the first pass takes up what an earlier one left.
+    std::optional<SettledStates> settledStates;
     mutable QMutex mutex;
     QStringList scanFolders;
     cSharedPackageMap *sharedMap = nullptr;

@@ -4,7 +4,7 @@
 # that a caller needs (the CI's checks: clang-tidy).
 set -euo pipefail
 
-required=(cmake ninja-build g++ clang qt6-base-dev ffmpeg libvips-tools fonts-dejavu-core pkg-config libcgif-dev "$@")
+required=(cmake ninja-build g++ clang qt6-base-dev ffmpeg libvips-tools fonts-dejavu-core pkg-config libcgif-dev libxxhash-dev "$@")
 optional=(ccache clang-format)
 
 is_installed() {

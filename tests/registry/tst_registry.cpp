@@ -1,7 +1,9 @@
 #include "TestUtils.h"
 #include "cPackageManager.h"
 #include "registry/PackageUID.h"
+#include "registry/SettledStates.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void identifiers();
     void startupRegistersPackageFolders();
     void findsPackagesInTheirThreeForms();
+    void settledStatesAreTakenOnlyWhenIntact_data();
+    void settledStatesAreTakenOnlyWhenIntact();
 };
 
 void tst_Registry::identifiers_data()
@@ -115,3 +119,49 @@ void tst_Registry::findsPackagesInTheirThreeForms()
 
 QTEST_GUILESS_MAIN(tst_Registry)
 #include "tst_registry.moc"
+
+void tst_Registry::settledStatesAreTakenOnlyWhenIntact_data()
+{
+    QTest::addColumn<QString>("damage");
+    for (const char *damage : {"none", "cut", "byte changed", "grown", "other settings", "other root"})
+        QTest::newRow(damage) << QString::fromLatin1(damage);
+}
+
+// The states one registry leaves for the next are a cache: a file that is not exactly what
+// this build wrote for this root, with these settings, gives nothing.
+void tst_Registry::settledStatesAreTakenOnlyWhenIntact()
+{
+    QFETCH(QString, damage);
+    const QTemporaryDir dir;
+    const QByteArray cacheHome = qgetenv("XDG_CACHE_HOME");
+    const QByteArray ffmpeg = qgetenv("PACKAGEMANAGER_FFMPEG");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_CACHE_HOME", cacheHome);
+        qputenv("PACKAGEMANAGER_FFMPEG", ffmpeg);
+    });
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath("cache")));
+    SettledStates::tStates states;
+    for (quint64 i = 1; i <= 100; ++i)
+        states.insert(SettledStates::KeyOf(QString::number(i)), i * 0x9E3779B97F4A7C15ull);
+    const QString root = MakeDir(dir.filePath("packages"));
+    SettledStates writer(root);
+    writer.Save(states);
+    QVERIFY(QFileInfo(writer.FilePath()).size() > 100 * 16);
+
+    QFile file(writer.FilePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    if (damage == "cut")
+        bytes.chop(9);
+    else if (damage == "byte changed")
+        bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x20);
+    else if (damage == "grown")
+        bytes.append(16, '\0');
+    else if (damage == "other settings")
+        qputenv("PACKAGEMANAGER_FFMPEG", "/opt/other/ffmpeg");
+    QVERIFY(file.resize(0) && file.write(bytes) == bytes.size());
+    file.close();
+
+    SettledStates reader(damage == "other root" ? MakeDir(dir.filePath("elsewhere")) : root);
+    QCOMPARE(reader.Load(), damage == "none" ? states : SettledStates::tStates());
+}

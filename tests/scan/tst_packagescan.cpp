@@ -279,28 +279,41 @@ void tst_PackageScan::bothProgramsOfANameAreCopiedInTheFirstPass()
 void tst_PackageScan::settledPackageSeesEveryChange_data()
 {
     QTest::addColumn<QString>("change");
-    QTest::newRow("overview removed") << "overview";
-    QTest::newRow("program edited") << "edited";
-    QTest::newRow("manifest removed") << "manifest";
-    QTest::newRow("photograph added") << "photo";
-    QTest::newRow("copy removed") << "copy";
-    QTest::newRow("program and copy removed") << "gone";
+    QTest::addColumn<bool>("newProcess");
+    const char *changes[][2] = {{"overview removed", "overview"}, {"program edited", "edited"},
+                                {"manifest removed", "manifest"}, {"photograph added", "photo"},
+                                {"copy removed", "copy"},         {"program and copy removed", "gone"}};
+    for (const bool newProcess : {false, true}) {
+        for (const auto &change : changes)
+            QTest::addRow("%s%s", change[0], newProcess ? ", next registry" : "") << change[1] << newProcess;
+    }
 }
 
 // A package that a pass found nothing to change in is left alone while it stays so; any
-// change on either side is seen at the next pass.
+// change on either side is seen at the next pass, also by the next registry on the root,
+// which takes up the states that this one settled.
 void tst_PackageScan::settledPackageSeesEveryChange()
 {
     QFETCH(QString, change);
+    QFETCH(bool, newProcess);
     const QString program = parts + "/PLATE.NC";
     QVERIFY(WriteFile(program, MillingProgram("PLATE")) && WriteFile(parts + "/OTHER.NC", MillingProgram("O")));
     QVERIFY(WriteFile(root + "/undetermined_rendering.gif", "GIF89a"));
-    cPackageManager manager{QDir(root)};
-    const QString uid = manager.CalculatePackageUID(QFileInfo(program));
+    auto registry = std::make_unique<cPackageManager>(QDir(root));
+    const QString uid = registry->CalculatePackageUID(QFileInfo(program));
     const QString folder = root + '/' + uid + ".pkg";
     for (int pass = 0; pass < 3; ++pass)
-        QCOMPARE(Scan(manager, {parts}), 2);
+        QCOMPARE(Scan(*registry, {parts}), 2);
     QVERIFY(ReadFile(folder + "/manifest.xml").contains("PLATE.gif"));
+    if (newProcess) {
+        registry.reset();
+        // One that finds the root unchanged settles at once, without taking anything away.
+        registry = std::make_unique<cPackageManager>(QDir(root));
+        const QByteArray settledManifest = ReadFile(folder + "/manifest.xml");
+        QCOMPARE(Scan(*registry, {parts}), 2);
+        QCOMPARE(ReadFile(folder + "/manifest.xml"), settledManifest);
+        registry.reset();
+    }
 
     if (change == "overview")
         QVERIFY(QFile::remove(folder + "/PLATE.gif"));
@@ -315,6 +328,9 @@ void tst_PackageScan::settledPackageSeesEveryChange()
         QVERIFY(QFile::remove(folder + "/PLATE.NC"));
     else if (change == "gone")
         QVERIFY(QFile::remove(program) && QFile::remove(folder + "/PLATE.NC"));
+    if (!registry)
+        registry = std::make_unique<cPackageManager>(QDir(root));
+    cPackageManager &manager = *registry;
     QVERIFY(Scan(manager, {parts}) >= 1);
 
     if (change == "gone") {
