@@ -207,12 +207,12 @@ void PackageScanThread::TakeUpSettledStates(const QMap<QString, cPackage *> &pac
 void PackageScanThread::KeepSettledStates(cSharedPackageMap *map)
 {
     // Only this thread sets the states; the packages filed now outlive the pass.
-    const QMap<QString, cPackage *> packages = map->Snapshot();
+    const QList<std::pair<QString, cPackage *>> packages = map->Entries();
     SettledStates::tStates states;
     states.reserve(packages.size());
-    for (auto it = packages.cbegin(); it != packages.cend(); ++it) {
-        if (it.value()->settledState != 0)
-            states.insert(SettledStates::KeyOf(it.key()), it.value()->settledState);
+    for (const auto &[uid, package] : packages) {
+        if (package->settledState != 0)
+            states.insert(SettledStates::KeyOf(uid), package->settledState);
     }
     settledStates->Save(states);
 }

@@ -76,6 +76,16 @@ QMap<QString, cPackage *> cSharedPackageMap::Snapshot() const
     return packages;
 }
 
+QList<std::pair<QString, cPackage *>> cSharedPackageMap::Entries() const
+{
+    QMutexLocker locker(&mutex);
+    QList<std::pair<QString, cPackage *>> entries;
+    entries.reserve(packages.size());
+    for (auto it = packages.cbegin(); it != packages.cend(); ++it)
+        entries.append({it.key(), it.value()});
+    return entries;
+}
+
 void cSharedPackageMap::Adopt(cPackage *package)
 {
     QMutexLocker locker(&mutex);

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <utility>
+
 class cPackage;
 
 // The identifier-to-package map shared by the registry and its scan thread. Every
@@ -36,6 +38,9 @@ public:
     QList<cPackage *> GetPackages() const;
     // Every key with its package, at one moment.
     QMap<QString, cPackage *> Snapshot() const;
+    // The same in a list of its own: the map's nodes are not shared with the caller, so the
+    // host may change the map while the caller reads the list.
+    QList<std::pair<QString, cPackage *>> Entries() const;
 
     // Ownership: every package object the registry creates is adopted here.
     void Adopt(cPackage *package);
