@@ -144,7 +144,10 @@ void SettledStates::Save(const tStates &states)
         Append(bytes, it.value());
     }
     Append(bytes, Platform::StableHash(bytes));
-    // A cache: a file lost or cut by a power failure only costs one full pass.
+    // The files of the packages these states vouch for reach the disk first: after a power
+    // failure no state is taken for settled whose files were still in memory. The cache
+    // itself is not flushed: one lost or cut only costs one full pass.
+    Platform::FlushFileSystemOf(packagesRoot);
     if (!Platform::WriteFileAtomically(filePath, bytes, Platform::Durability::NoSync)) {
         qCInfo(lcSettled) << "cannot keep the settled package states in" << filePath;
         return;
