@@ -1,20 +1,53 @@
+#include "MetadataGenerator.h"
 #include "ProgramPreview.h"
 #include "cPackage.h"
 
-#include "MetadataTestUtils.h"
 #include "TestUtils.h"
 
 #include <QImage>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <limits>
+
+namespace {
+
+// A generated page read back. The pages are XHTML-compatible, so an XML reader checks
+// their structure.
+struct Page
+{
+    bool wellFormed = false;
+    QString title;
+    QList<QStringList> rows; // cell texts of the table's body rows (a page has one table at most)
+};
+
+Page ReadPage(const QString &path)
+{
+    Page page;
+    QXmlStreamReader xml(TestUtils::ReadFile(path));
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"title")
+            page.title = xml.readElementText();
+        else if (xml.isStartElement() && xml.name() == u"tbody") {
+            while (xml.readNextStartElement()) { // a row, until </tbody>
+                page.rows << QStringList();
+                while (xml.readNextStartElement()) // a cell, until </tr>
+                    page.rows.last() << xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            }
+        }
+    }
+    page.wellFormed = !xml.hasError();
+    return page;
+}
+
+} // namespace
 
 struct cPackageTestAccess
 {
     static cPackage *Make(const QString &dir, const QString &nc) { return new cPackage(QFileInfo(dir), QFileInfo(nc)); }
     static bool Essential(cPackage &p) { return p.GenerateEssentialMetadataFiles(); }
-    static bool Overview(cPackage &p) { return p.GenerateOverviewFile(); }
     static bool BindManifest(cPackage &p) { return p.GenerateManifestFile(); }
     static bool Export(cPackage &p) { return p.ExportManifest(); }
     static cPackage *MakeInNewFolder(const QString &dir, const QString &nc)
@@ -25,7 +58,6 @@ struct cPackageTestAccess
 };
 
 using Access = cPackageTestAccess;
-using MetadataTestUtils::ReadPage;
 
 class tst_PackageMetadata : public QObject
 {
@@ -33,12 +65,13 @@ class tst_PackageMetadata : public QObject
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<cPackage> package;
+    MetadataGenerator generator;
+    QString Path(const QString &name) const { return dir->filePath(name); }
     QString In(const QString &name) const { return dir->filePath("packages/X^P.pkg/" + name); }
     // The package X^P.pkg of the program parts/<file>, holding its copy; the packages root
     // holds the placeholder for a missing overview picture.
     bool Make(const QString &file, const QByteArray &program)
     {
-        dir = std::make_unique<QTemporaryDir>();
         const bool made =
             TestUtils::WriteFile(dir->filePath("packages/undetermined_rendering.gif"), "GIF89a placeholder") &&
             TestUtils::WriteFile(dir->filePath("parts/" + file), program) && TestUtils::WriteFile(In(file), program);
@@ -47,6 +80,12 @@ class tst_PackageMetadata : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("packagemanager.metadata.warning=false")); // refusals warn
+    }
+    void init() { dir = std::make_unique<QTemporaryDir>(); }
+
     void essentialPagesAreMadeOnceAndFollowTheProgram()
     {
         QVERIFY(Make("P.NC", "T1 M6 (ROUGH)\n") && Access::Essential(*package));
@@ -67,8 +106,6 @@ private Q_SLOTS:
                                                                         {"4", "FINISH", "2", "1", "", "0.0", "0.0%"}}));
         QCOMPARE(ReadPage(In("P.stats.html")).rows.value(4), // an emptied page is made again, with the figures
                  (QStringList{"Extent X (mm)", "not set"}));
-        QVERIFY(TestUtils::WriteFile(In("P.gif"), "mine") && !Access::Overview(*package)); // kept
-        QCOMPARE(TestUtils::ReadFile(In("P.gif")), QByteArray("mine"));
     }
 
     // The toolpath replaces the placeholder, scaled to fit with its dimensions written below;
@@ -190,6 +227,62 @@ private Q_SLOTS:
         QVERIFY(package->UpdateStatsFile(0));
         QCOMPARE(ReadPage(In("P.stats.html")).rows.mid(1, 2),
                  (QList<QStringList>{{"Completed runs", "0"}, {"Last run", "Never"}}));
+    }
+    // A name with markup, a control character and a lone surrogate shows as text on every page.
+    void pagesAreWellFormedAndEscaped()
+    {
+        const QString shown = QString::fromUtf8("<b>x</b> & \"Q\" \xC3\x98"), name = shown + u'\x01' + QChar(0xD800);
+        QVERIFY(!generator.UpdateToolsFile(name, QFileInfo(Path("P.tools.html")), QFileInfo(Path("P.NC"))) &&
+                !QFileInfo::exists(Path("P.tools.html"))); // no program to read, no page
+        // A program dated ahead: the page must not be older, or every scan would remake it.
+        QVERIFY(TestUtils::WriteFile(Path("P.NC"), "G0 X0\n(T5 M6 WAS REMOVED)\n"));
+        QVERIFY(TestUtils::SetModTime(Path("P.NC"), QDateTime::currentDateTime().addSecs(3600)));
+        QVERIFY(generator.UpdateToolsFile(name, QFileInfo(Path("P.tools.html")), QFileInfo(Path("P.NC"))));
+        QVERIFY(generator.CreateBlankStatsFile(name, QFileInfo(Path("P.stats.html"))));
+        QVERIFY(generator.UpdateHistoryFile(QFileInfo(Path("P.history.html")), OperatorNote, name));
+        QVERIFY(QFileInfo(Path("P.tools.html")).lastModified() >= QFileInfo(Path("P.NC")).lastModified());
+        for (const QString &page : {Path("P.stats.html"), Path("P.history.html"), Path("P.tools.html")}) {
+            const QByteArray bytes = TestUtils::ReadFile(page);
+            const Page read = ReadPage(page);
+            QVERIFY2(read.wellFormed && bytes.startsWith("<!DOCTYPE html>\n") &&
+                         bytes.contains("<meta charset=\"utf-8\"/>") && !bytes.contains("<b>"),
+                     qPrintable(page));
+            // A history page is named after its file, as a moved package's page is.
+            QCOMPARE(read.title.section(QLatin1String(": "), 1),
+                     page.contains(u"history") ? QStringLiteral("P") : shown);
+            // The tools page of a program whose only T is in a comment says it calls none.
+            QVERIFY(page.contains(u"tools") ? bytes.contains("id=\"no-tools\"") && read.rows.isEmpty()
+                                            : read.rows.value(0).contains(shown));
+        }
+    }
+
+    void pagesNotOursAreLeftAlone_data()
+    {
+        QTest::addColumn<bool>("history");
+        QTest::addColumn<bool>("linked"); // a link to a genuine page outside the folder, or a page of someone else
+        for (const bool history : {false, true}) {
+            QTest::addRow("link to %s page", history ? "history" : "stats") << history << true;
+            QTest::addRow("foreign %s page", history ? "history" : "stats") << history << false;
+        }
+    }
+
+    void pagesNotOursAreLeftAlone()
+    {
+        QFETCH(bool, history);
+        QFETCH(bool, linked);
+        QTemporaryDir outside;
+        const QString page = Path("X.html"), target = linked ? outside.filePath("X.html") : page;
+        const auto update = [&](const QString &at) {
+            return history ? generator.UpdateHistoryFile(QFileInfo(at), ProgramRun, "run")
+                           : generator.UpdateStatsFile(QFileInfo(at), 1);
+        };
+        QVERIFY(linked ? update(target) && QFile::link(target, page)
+                       : TestUtils::WriteFile(page, "<p>kept by hand</p>"));
+        const QByteArray before = TestUtils::ReadFile(target);
+        QVERIFY(!update(page));
+        QVERIFY(linked || (generator.CreateBlankStatsFile("X", QFileInfo(page)) &&
+                           generator.CreateBlankHistoryFile("X", QFileInfo(page))));
+        QCOMPARE(TestUtils::ReadFile(target), before);
     }
 };
 

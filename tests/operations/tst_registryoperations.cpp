@@ -1,14 +1,101 @@
-#include "OperationsFixture.h"
+#include "TestUtils.h"
+#include "cPackageManager.h"
 #include "platform/PlatformFiles.h"
+#include "registry/PackageUID.h"
 
+#include <QImage>
 #include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
 
-using namespace OperationsTest;
+#include <memory>
+
+using namespace TestUtils;
 using namespace Qt::StringLiterals;
 
-// Creating, importing, moving, copying and removing packages through the registry. Names
-// compared without regard to case follow the identifier's upper-casing, and what would be one
-// file on the control is never made two here.
+struct cPackageTestAccess
+{
+    static QFileInfo PartNC(const cPackage &package) { return package.GetPartNCProgram(); }
+    static eMetadataType Kind(const cManifestItem *entry) { return entry->GetMetadataType(); }
+    static bool Scan(cPackageManager &registry, const QStringList &partsFolders)
+    {
+        QSignalSpy done(&registry, &cPackageManager::PackageScanCompleted);
+        return registry.DoBackgroundScanForPackageUpdates(partsFolders) && done.wait(60000);
+    }
+};
+
+namespace {
+
+// A packages root and a parts folder in one temporary folder.
+struct Workspace
+{
+    QTemporaryDir dir;
+    QString root = MakeDir(dir.path() + QLatin1String("/packages"));
+    QString parts = MakeDir(dir.path() + QLatin1String("/parts/Mill"));
+
+    QString Path(const QString &relative) const { return dir.path() + u'/' + relative; }
+    QString WriteProgram(const QString &name) const // into the parts folder; its path
+    {
+        WriteFile(parts + u'/' + name, MillingProgram(QFileInfo(name).completeBaseName()));
+        return parts + u'/' + name;
+    }
+    QString Uid(const QString &programPath) const { return PackageUID::ForProgramFile(QFileInfo(programPath)); }
+    QString PackageFolder(const QString &uid) const { return root + u'/' + uid + QLatin1String(".pkg"); }
+};
+
+// Records the registry's signals as "+UID" and "-UID", in order.
+struct SignalLog
+{
+    QStringList events;
+    explicit SignalLog(cPackageManager &registry)
+    {
+        QObject::connect(&registry, &cPackageManager::PackageAdded, &registry,
+                         [this](const tPackageUID &uid) { events << u'+' + uid; });
+        QObject::connect(&registry, &cPackageManager::PackageDeleted, &registry,
+                         [this](const tPackageUID &uid) { events << u'-' + uid; });
+    }
+};
+
+inline bool WriteImage(const QString &path, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::darkBlue);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && image.save(path, "JPEG");
+}
+
+inline QStringList FileNames(const QString &folder) // sorted
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// Whether "manifest.xml" lists a file of that name (as element text).
+inline bool ManifestLists(const QString &folder, const QString &fileName)
+{
+    return ReadFile(folder + QLatin1String("/manifest.xml")).contains(QByteArray('>' + fileName.toUtf8() + '<'));
+}
+
+// A package for BRACKET.NC with a picture (and its thumbnail) and a note by Ann, listed in a
+// saved manifest.
+struct PackageWithFiles : Workspace
+{
+    cPackageManager registry{QDir(root)};
+    cPackage *package = registry.GetPackage(registry.CreatePackage(QFileInfo(WriteProgram("BRACKET.NC"))));
+    QString folder = package ? PackageFolder(package->GetPackageUID()) : QString();
+    bool Made()
+    {
+        return package && WriteImage(Path("outside/photo.jpg"), 200, 100) &&
+               WriteFile(Path("outside/setup.txt"), "1") &&
+               package->AddFileToPackage(QFileInfo(Path("outside/photo.jpg")), {}, {}, {}) &&
+               package->AddFileToPackage(QFileInfo(Path("outside/setup.txt")), "Ann", "clamp left", {});
+    }
+};
+
+} // namespace
+
+// Creating, importing, moving, copying and removing packages through the registry, and adding
+// files to a package and removing them. Names compared without regard to case follow the
+// identifier's upper-casing, and what would be one file on the control is never made two here.
 class tst_RegistryOperations : public QObject
 {
     Q_OBJECT
@@ -24,6 +111,9 @@ private Q_SLOTS:
     // What the control's file system would take for one file is refused, changing nothing.
     void otherSpellingsRefused_data();
     void otherSpellingsRefused();
+    void addFile_data();
+    void addFile();
+    void fileRefusalsReplacementAndRemoval();
 };
 
 void tst_RegistryOperations::create()
@@ -345,6 +435,92 @@ void tst_RegistryOperations::otherSpellingsRefused()
         QVERIFY(!registry.RemovePackage(uid, true));
     QCOMPARE(Snapshot(space.dir.path()), before);
     QCOMPARE(registry.GetPackage(uid), package);
+}
+
+void tst_RegistryOperations::addFile_data()
+{
+    QTest::addColumn<QString>("source"); // below the temporary folder
+    QTest::addColumn<QString>("targetName");
+    QTest::addColumn<QString>("author"); // and comment "spare" when given
+    QTest::newRow("automatic attributes") << "new/notes.txt" << QString() << QString();
+    QTest::newRow("given author and comment") << "new/notes.txt" << QString() << "Bob";
+    QTest::newRow("target name sets the kind") << "new/a.bin" << QString("fixture.pdf") << QString();
+    QTest::newRow("over a listed file") << "new/setup.txt" << QString() << "Bob";
+    QTest::newRow("over a listed file, other case") << "new/SETUP.TXT" << QString() << QString();
+    QTest::newRow("file in the package") << "packages/setup.txt" << QString() << QString(); // in its folder
+}
+
+void tst_RegistryOperations::addFile()
+{
+    PackageWithFiles ws;
+    QVERIFY(ws.Made());
+    QFETCH(QString, source);
+    QFETCH(QString, targetName);
+    QFETCH(QString, author);
+    if (source.startsWith("packages/"))
+        source = QDir(ws.dir.path()).relativeFilePath(ws.folder + "/setup.txt");
+    const QString comment = author.isEmpty() ? QString() : "spare";
+    const QString name = targetName.isEmpty() ? QFileInfo(source).fileName().toLower() : targetName;
+    QStringList expectedFiles = FileNames(ws.folder) << name << (name.endsWith(".pdf") ? name + ".thumb" : name);
+    expectedFiles.removeDuplicates();
+    expectedFiles.sort();
+    QVERIFY(WriteFile(ws.Path(source), "second, longer version\n"));
+
+    QVERIFY(ws.package->AddFileToPackage(QFileInfo(ws.Path(source)), author, comment, targetName));
+
+    QCOMPARE(ReadFile(ws.folder + u'/' + name), "second, longer version\n");
+    QVERIFY(QFileInfo::exists(ws.Path(source)));   // a copy, not a move
+    QCOMPARE(FileNames(ws.folder), expectedFiles); // no second file, no temporary file left
+    QList<cManifestItem *> entries = ws.package->GetManifestItems(Unknown);
+    entries.removeIf([&](cManifestItem *each) { return each->GetFileNameString() != name; });
+    QVERIFY(entries.size() == 1 && ManifestLists(ws.folder, name));
+    const cManifestItem *entry = entries.first();
+    QCOMPARE(cPackageTestAccess::Kind(entry), name.endsWith(".pdf") ? PDF : Note);
+    // A replaced file keeps its entry's author and comment.
+    const bool listed = name == "setup.txt";
+    QCOMPARE(entry->GetAuthorString(), listed ? "Ann" : author.isEmpty() ? "Unknown User" : author);
+    QCOMPARE(entry->GetCommentString(), listed ? "clamp left" : comment);
+}
+
+void tst_RegistryOperations::fileRefusalsReplacementAndRemoval()
+{
+    PackageWithFiles ws;
+    QVERIFY(ws.Made());
+    QVERIFY(WriteFile(ws.folder + "/loose.txt", "loose\n") && WriteFile(ws.root + "/outside.txt", "outside\n"));
+    const auto before = Snapshot(ws.dir.path());
+    // Refused, changing nothing: a missing file, a folder, target names that are no plain file name or
+    // that the manifest never lists, and removals of names that are not listed exactly so.
+    for (const char *add : {"outside/missing.txt|", "outside|", "outside/setup.txt|../outside.txt",
+                            "outside/setup.txt|sub/n.txt", "outside/setup.txt|..\\n.txt", "outside/setup.txt|..",
+                            "outside/setup.txt|   ", "outside/setup.txt|manifest.xml", "outside/setup.txt|MANIFEST.XML",
+                            "outside/setup.txt|x.jpg.THUMB", "outside/setup.txt|.package.lock"}) {
+        const QStringList sourceAndTarget = QString(add).split(u'|');
+        QVERIFY2(!ws.package->AddFileToPackage(QFileInfo(ws.Path(sourceAndTarget[0])), {}, {}, sourceAndTarget[1]),
+                 add);
+    }
+    for (const char *name : {"PHOTO.JPG", "loose.txt", "../outside.txt", ""})
+        QVERIFY2(!ws.package->RemoveFileFromPackage(name), name);
+    QCOMPARE(Snapshot(ws.dir.path()), before);
+
+    // A replaced picture gets a new thumbnail, though the replacement is older than the old thumbnail.
+    const QString thumbnail = ws.folder + "/photo.jpg.thumb";
+    QVERIFY(QImage(thumbnail).width() > QImage(thumbnail).height());
+    QVERIFY(WriteImage(ws.Path("tall/photo.jpg"), 100, 200) &&
+            SetModTime(ws.Path("tall/photo.jpg"), QDateTime::currentDateTimeUtc().addDays(-30)));
+    QVERIFY(ws.package->AddFileToPackage(QFileInfo(ws.Path("tall/photo.jpg")), {}, {}, {}));
+    QVERIFY(QImage(thumbnail).height() > QImage(thumbnail).width());
+
+    // Removing a listed file takes its thumbnail along.
+    QVERIFY(ws.package->RemoveFileFromPackage("photo.jpg"));
+    QVERIFY(!QFileInfo::exists(ws.folder + "/photo.jpg") && !QFileInfo::exists(thumbnail));
+    QVERIFY(!ManifestLists(ws.folder, "photo.jpg") && ManifestLists(ws.folder, "setup.txt"));
+    // An entry whose file is already gone: false, and the manifest stays as it was.
+    QVERIFY(QFile::remove(ws.folder + "/setup.txt"));
+    const QByteArray manifest = ReadFile(ws.folder + "/manifest.xml");
+    const QDateTime savedAt = QFileInfo(ws.folder + "/manifest.xml").lastModified();
+    QVERIFY(!ws.package->RemoveFileFromPackage("setup.txt"));
+    QCOMPARE(ReadFile(ws.folder + "/manifest.xml"), manifest);
+    QCOMPARE(QFileInfo(ws.folder + "/manifest.xml").lastModified(), savedAt);
 }
 
 QTEST_GUILESS_MAIN(tst_RegistryOperations)

@@ -1,5 +1,6 @@
 #include "TestUtils.h"
 #include "platform/AtomicFile.h"
+#include "platform/FolderListing.h"
 #include "platform/PlatformFiles.h"
 
 #include <QFile>
@@ -8,13 +9,14 @@
 #include <QTest>
 
 #include <optional>
+#include <thread>
 
 using namespace TestUtils;
 using namespace Qt::StringLiterals;
 
 // Names and paths whatever their letters, copies and atomic writes, and the cheap file queries
-// that a scan of every package relies on: they must tell exactly what QFileInfo and QDir would,
-// and notice every change of a file.
+// and folder listings that a scan of every package relies on: they must tell exactly what
+// QFileInfo and QDir would, and notice every change of a file.
 class tst_Platform : public QObject
 {
     Q_OBJECT
@@ -28,13 +30,14 @@ private Q_SLOTS:
     void copyKeepsTimeAndNeverOverwrites();
     void atomicWrite_data();
     void atomicWrite();
-    void namesOfFilesAndTemporaries();
     void removesOnlyStaleTemporaries();
     void factsAgreeWithFileInfo_data();
     void factsAgreeWithFileInfo();
-    void plainFilesAgreeWithDirListing();
     void stampTellsVersionsApart();
     void resolveCacheLastsForItsScopeOnly();
+    void laterLookupSeesChange_data();
+    void laterLookupSeesChange();
+    void helperThreadSharesThePassListing();
 
 private:
     std::unique_ptr<QTemporaryDir> files; // files, a folder and links of every kind
@@ -201,38 +204,28 @@ void tst_Platform::atomicWrite()
     QCOMPARE(Entries(folder), QStringList{u"page.html"_s});
 }
 
-void tst_Platform::namesOfFilesAndTemporaries()
-{
-    // A plain file name stays in its folder.
-    for (const char *name : {"notes.txt", "A!,B^C d.nc"})
-        QVERIFY2(Platform::IsPlainFileName(QString::fromUtf8(name)), name);
-    for (const char *name : {"", ".", "..", "../x.txt", "..\\x.txt", "/etc/passwd"})
-        QVERIFY2(!Platform::IsPlainFileName(QString::fromUtf8(name)), name);
-    // Our temporaries: hidden, the target's name, six letters or digits, ".pmtmp".
-    for (const char *name : {".page.html.aZ09xy.pmtmp", ".PLATE.NC.abcdef.pmtmp"})
-        QVERIFY2(Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
-    for (const char *name : {"page.html.aZ09xy.pmtmp", ".page.html.aZ0-xy.pmtmp", ".page.html.aZ09x.pmtmp",
-                             ".package.lock", ".x.pmtmp", ".page.html.aZ09xy.tmp"})
-        QVERIFY2(!Platform::IsOwnTemporaryName(QString::fromLatin1(name)), name);
-    QVERIFY(Platform::IsOwnTemporaryName(QFileInfo(Platform::OwnTemporaryPathFor(u"/a/b/manifest.xml"_s)).fileName()));
-}
-
-// A clean-up removes our old temporaries only: no fresh one (a write under way), no file of
-// another name, nothing through a link.
+// A clean-up removes our old temporaries only (hidden, the target's name, six letters or
+// digits, ".pmtmp"): no fresh one (a write under way), no file of another name, nothing
+// through a link.
 void tst_Platform::removesOnlyStaleTemporaries()
 {
     QTemporaryDir dir;
     const QString folder = MakeDir(dir.path() + u"/pkg"_s);
     const QString outside = MakeDir(dir.path() + u"/outside"_s) + u"/.x.abcdef.pmtmp"_s;
     const QDateTime old = QDateTime::currentDateTime().addSecs(-7200);
-    for (const QString &name : {u".a.abcdef.pmtmp"_s, u".b.ghijkl.pmtmp"_s, u".c.lock"_s, u"d.txt"_s})
+    const QStringList stale{QFileInfo(Platform::OwnTemporaryPathFor(folder + u"/manifest.xml"_s)).fileName(),
+                            u".PLATE.NC.aZ09xy.pmtmp"_s};
+    for (const QString &name :
+         stale + QStringList{u".c.lock"_s, u"d.txt"_s, u"page.html.aZ09xy.pmtmp"_s, u".page.html.aZ0-xy.pmtmp"_s,
+                             u".page.html.aZ09x.pmtmp"_s, u".x.pmtmp"_s, u".page.html.aZ09xy.tmp"_s})
         QVERIFY(WriteFile(folder + u'/' + name, "x") && SetModTime(folder + u'/' + name, old));
     QVERIFY(WriteFile(folder + u"/.fresh.abcdef.pmtmp"_s, "x"));
     QVERIFY(WriteFile(outside, "x") && SetModTime(outside, old));
     QVERIFY(QFile::link(outside, folder + u"/.link.abcdef.pmtmp"_s));
+    QStringList kept = Entries(folder);
+    kept.removeIf([&](const QString &name) { return stale.contains(name); });
     QCOMPARE(Platform::RemoveStaleTemporaryFiles(folder, 3600), 2);
-    QCOMPARE(Entries(folder),
-             (QStringList{u".c.lock"_s, u".fresh.abcdef.pmtmp"_s, u".link.abcdef.pmtmp"_s, u"d.txt"_s}));
+    QCOMPARE(Entries(folder), kept);
     QVERIFY(QFileInfo::exists(outside));
 }
 
@@ -240,12 +233,14 @@ void tst_Platform::factsAgreeWithFileInfo_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("stamped"); // a stamp is for a regular file reached without a link
-    QTest::newRow("file with milliseconds") << QStringLiteral("PART.NC") << true;
-    QTest::newRow("empty file") << QStringLiteral("empty.txt") << true;
-    QTest::newRow("folder") << QStringLiteral("folder.pkg") << false;
-    QTest::newRow("link to a file is followed") << QStringLiteral("link.NC") << false;
-    QTest::newRow("dangling link") << QStringLiteral("dangling.NC") << false;
-    QTest::newRow("missing") << QStringLiteral("nothing.NC") << false;
+    QTest::addColumn<int>("listed");   // by FilesIn (links to files too) 1, by PlainFilesIn as well 2
+    QTest::newRow("file with milliseconds") << u"PART.NC"_s << true << 2;
+    QTest::newRow("empty file") << u"empty.txt"_s << true << 2;
+    QTest::newRow("hidden file") << u".hidden.txt"_s << true << 0;
+    QTest::newRow("folder") << u"folder.pkg"_s << false << 0;
+    QTest::newRow("link to a file is followed") << u"link.NC"_s << false << 1;
+    QTest::newRow("dangling link") << u"dangling.NC"_s << false << 0;
+    QTest::newRow("missing") << u"nothing.NC"_s << false << 0;
 }
 
 void tst_Platform::factsAgreeWithFileInfo()
@@ -256,6 +251,10 @@ void tst_Platform::factsAgreeWithFileInfo()
     const Platform::FileFacts facts = Platform::FactsOf(path);
     QTEST(Platform::StampOf(path).IsValid(), "stamped");
     QVERIFY(!Platform::StampOf(QString()).IsValid());
+    QTEST(int(Platform::FilesIn(files->path()).contains(name) + Platform::PlainFilesIn(files->path()).contains(name)),
+          "listed");
+    QCOMPARE(Platform::FilesIn(files->path()).size(), 3);
+    QVERIFY(Platform::PlainFilesIn(path).isEmpty()); // not a folder, or an empty one
     QCOMPARE(facts.exists, info.exists());
     QCOMPARE(facts.isFile, info.isFile());
     if (info.isFile())
@@ -265,18 +264,6 @@ void tst_Platform::factsAgreeWithFileInfo()
         QCOMPARE(facts.modifiedUtc, info.lastModified());
         QCOMPARE(facts.modifiedUtc.timeSpec(), Qt::UTC);
     }
-}
-
-void tst_Platform::plainFilesAgreeWithDirListing()
-{
-    QStringList listed = Platform::PlainFilesIn(files->path());
-    listed.sort();
-    QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt")}));
-    QVERIFY(Platform::PlainFilesIn(files->filePath(QStringLiteral("missing"))).isEmpty());
-    // With links to files, and still without dangling links, folders and hidden files.
-    listed = Platform::FilesIn(files->path());
-    listed.sort();
-    QCOMPARE(listed, QStringList({QStringLiteral("PART.NC"), QStringLiteral("empty.txt"), QStringLiteral("link.NC")}));
 }
 
 // Rewritten in place, then replaced by a rename, each time with the size and the old time
@@ -315,6 +302,92 @@ void tst_Platform::resolveCacheLastsForItsScopeOnly()
     }
     // Outside it the file system is asked again.
     QCOMPARE(Platform::ResolvePathNoCase(later), files->filePath(QStringLiteral("srv/Later")));
+}
+
+// A parts folder is listed once per start-up or pass; a lookup made after that must see
+// what changed in the folder meanwhile, whether no scope or a new one is in force.
+void tst_Platform::laterLookupSeesChange_data()
+{
+    QTest::addColumn<bool>("inScopes");
+    QTest::addColumn<QString>("before"); // the file there first; empty: none
+    QTest::addColumn<QString>("after");  // the file there next; empty: none
+
+    for (const bool inScopes : {false, true}) {
+        const char *where = inScopes ? "each lookup in its own scope" : "no scope";
+        QTest::addRow("added, %s", where) << inScopes << QString() << QStringLiteral("PLATE.NC");
+        QTest::addRow("removed, %s", where) << inScopes << QStringLiteral("PLATE.NC") << QString();
+        QTest::addRow("renamed, %s", where) << inScopes << QStringLiteral("PLATE.NC") << QStringLiteral("BRACKET.NC");
+        QTest::addRow("case only, %s", where) << inScopes << QStringLiteral("PLATE.NC") << QStringLiteral("plate.nc");
+    }
+}
+
+void tst_Platform::laterLookupSeesChange()
+{
+    QFETCH(bool, inScopes);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.path();
+    // Many neighbours, as in a shop's flat parts folder.
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("PART%1.NC").arg(i)), "G0 X0\nM30\n"));
+    if (!before.isEmpty())
+        QVERIFY(WriteFile(dir.filePath(before), "G0 X0\nM30\n"));
+
+    const auto names = [&](const QString &name) {
+        std::optional<Platform::FolderIndexScope> scope;
+        if (inScopes)
+            scope.emplace();
+        // Asked twice in a scope: the second answer comes from its index.
+        (void)Platform::ListingInScope(folder).Matching(name);
+        QStringList found;
+        for (const auto &entry : Platform::ListingInScope(folder).Matching(name))
+            found << entry.name;
+        return found;
+    };
+    const QStringList none;
+    QCOMPARE(names(QStringLiteral("plate.NC")), before.isEmpty() ? none : QStringList{before});
+
+    if (before.isEmpty())
+        QVERIFY(WriteFile(dir.filePath(after), "G0 X0\nM30\n"));
+    else if (after.isEmpty())
+        QVERIFY(QFile::remove(dir.filePath(before)));
+    else
+        QVERIFY(QFile::rename(dir.filePath(before), dir.filePath(after)));
+
+    const bool sameProgram = !after.isEmpty() && after.compare(QStringLiteral("PLATE.NC"), Qt::CaseInsensitive) == 0;
+    QCOMPARE(names(QStringLiteral("plate.NC")), sameProgram ? QStringList{after} : none);
+    if (!after.isEmpty())
+        QCOMPARE(names(after), QStringList{after});
+    QCOMPARE(Platform::ListingInScope(folder).Entries().size(), 50 + (after.isEmpty() ? 0 : 1));
+}
+
+// A pass's helper thread answers from the listing the pass already holds (the folder is
+// listed once); a thread with a scope of its own lists again.
+void tst_Platform::helperThreadSharesThePassListing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("PLATE.NC")), "G0 X0\nM30\n"));
+    Platform::FolderIndexScope pass;
+    QCOMPARE(Platform::ListingInScope(dir.path()).Entries().size(), 1);
+    QVERIFY(WriteFile(dir.filePath(QStringLiteral("BRACKET.NC")), "G0 X0\nM30\n"));
+
+    qsizetype joined = -1;
+    qsizetype own = -1;
+    std::thread helper([&] {
+        {
+            const Platform::FolderIndexScope shared(pass);
+            joined = Platform::ListingInScope(dir.path()).Entries().size();
+        }
+        const Platform::FolderIndexScope separate;
+        own = Platform::ListingInScope(dir.path()).Entries().size();
+    });
+    helper.join();
+    QCOMPARE(joined, 1);
+    QCOMPARE(own, 2);
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)

@@ -4,6 +4,7 @@
 
 #include "TestUtils.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,19 +29,31 @@ private Q_SLOTS:
     void deletesOnlyOnEvidence_data();
     void deletesOnlyOnEvidence();
     void adoptsWhatOthersMade();
-    void followsAShareMountedLater();
     void noFlappingOverTwoPasses_data();
     void noFlappingOverTwoPasses();
-    void bothProgramsOfANameAreCopiedInTheFirstPass();
     void settledPackageSeesEveryChange_data();
     void settledPackageSeesEveryChange();
     void requestsWhileAPassRuns();
+    // The host keeps working on its thread while passes run: it creates, queries, touches and
+    // removes packages, and destroys registries in the middle of a pass. Run them under the
+    // sanitizers: the checks here are coarse, the sanitizers' reports are the real result.
+    void hostWorksWhileScanning();
+    void registryDestroyedMidScan();
 
 private:
+    // Two parts folders of 24 programs each for the host to work on.
+    bool MakeBusyFolders();
+    void HostStep(cPackageManager &manager, int step);
+
     std::unique_ptr<QTemporaryDir> dir;
     QString root;
     QString parts;
+    QStringList partsFolders, hostPrograms; // of the host's work
+    QRandomGenerator random{20261206};
 };
+
+static constexpr int programsPerFolder = 24;
+static constexpr int busyScanTimeoutMs = 300000;
 
 void tst_PackageScan::init()
 {
@@ -164,6 +177,13 @@ void tst_PackageScan::deletesOnlyOnEvidence()
     QVERIFY(situation != "copy" || ReadFile(folder + "/manifest.xml").contains(">OLD.NC<"));
     QCOMPARE(int(manager.GetLastScanReport().keptUnreachable), keptUnreachable);
     QCOMPARE(QDir(root).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot).size(), folderKept ? 2 : 1);
+    if (situation == "noParts") { // a share mounted later: the package follows its program from then on
+        QSignalSpy added(&manager, &cPackageManager::PackageAdded);
+        QVERIFY(WriteFile(program, MillingProgram("OLD REV B")));
+        QCOMPARE(Scan(manager, {parts}), 1);
+        QVERIFY(added.isEmpty() && manager.GetPackage(uid)->HasNCProgram());
+        QCOMPARE(ReadFile(folder + "/OLD.NC"), ReadFile(program));
+    }
 }
 
 // Folders this registry did not make: a package is adopted, nothing of value is deleted.
@@ -203,37 +223,29 @@ void tst_PackageScan::adoptsWhatOthersMade()
     QVERIFY(!manager.GetPackage(made));
 }
 
-// A parts share mounted after start-up: its packages follow their programs from then on.
-void tst_PackageScan::followsAShareMountedLater()
-{
-    const QString share = dir->filePath("share");
-    const QString uid = PackageUID::ForProgramFile(QFileInfo(share + "/LATE.NC"));
-    const QString copy = root + '/' + uid + ".pkg/LATE.NC";
-    QVERIFY(WriteFile(copy, MillingProgram("LATE REV A")));
-    cPackageManager manager{QDir(root)};
-    QVERIFY(manager.GetPackage(uid) && !manager.GetPackage(uid)->HasNCProgram());
-
-    QVERIFY(WriteFile(share + "/LATE.NC", MillingProgram("LATE REVISION B")));
-    QSignalSpy added(&manager, &cPackageManager::PackageAdded);
-    QCOMPARE(Scan(manager, {share}), 1);
-    QCOMPARE(added.size(), 0);
-    QCOMPARE(ReadFile(copy), MillingProgram("LATE REVISION B"));
-    QVERIFY(manager.GetPackage(uid)->HasNCProgram());
-}
-
 void tst_PackageScan::noFlappingOverTwoPasses_data()
 {
     QTest::addColumn<QStringList>("files"); // below the parts folder; "dir/" makes a folder
     QTest::addColumn<int>("packages");
     QTest::addColumn<int>("skipped");
-    QTest::newRow("another extension") << QStringList{"prog.ngc", "PLATE.bak", "setup.txt"} << 0 << 3;
-    QTest::newRow("backup listed beside the program") << QStringList{"PLATE.bak", "PLATE.NC"} << 1 << 1;
-    QTest::newRow("NC half of a dotted conversational name") << QStringList{"PART.V2", "PART.V2.CNV"} << 1 << 0;
-    QTest::newRow("name an identifier cannot carry") << QStringList{"A^B.NC", "back\\slash.NC"} << 0 << 2;
-    QTest::newRow("folder an identifier cannot carry") << QStringList{"Smith, John/P.NC", "a!b/Q.NC"} << 0 << 2;
-    QTest::newRow("name too long for a folder") << QStringList{QString(250, 'L') + ".NC"} << 0 << 1;
-    QTest::newRow("folders differing only in case") << QStringList{"Mill/P.NC", "mill/P.NC"} << 0 << 2;
-    QTest::newRow("programs differing only in case") << QStringList{"P.NC", "p.nc"} << 1 << 1;
+    QTest::addColumn<QStringList>("copies"); // what the one package holds after the first pass
+    const auto row = [](const char *tag, const QStringList &files, int packages, int skipped,
+                        const QStringList &copies = {}) {
+        QTest::newRow(tag) << files << packages << skipped << copies;
+    };
+    row("another extension", {"prog.ngc", "PLATE.bak", "setup.txt"}, 0, 3);
+    row("backup listed beside the program", {"PLATE.bak", "PLATE.NC"}, 1, 1, {"PLATE.NC"});
+    // Whichever of a name's programs the pass meets first, the package holds both and the NC
+    // program's pages after that one pass.
+    row("NC and conversational programs of a name", {"PLATE.NC", "PLATE.CNV"}, 1, 0,
+        {"PLATE.NC", "PLATE.CNV", "PLATE.tools.html"});
+    row("NC half of a dotted conversational name", {"PART.V2", "PART.V2.CNV"}, 1, 0,
+        {"PART.V2", "PART.V2.CNV", "PART.V2.tools.html"});
+    row("name an identifier cannot carry", {"A^B.NC", "back\\slash.NC"}, 0, 2);
+    row("folder an identifier cannot carry", {"Smith, John/P.NC", "a!b/Q.NC"}, 0, 2);
+    row("name too long for a folder", {QString(250, 'L') + ".NC"}, 0, 1);
+    row("folders differing only in case", {"Mill/P.NC", "mill/P.NC"}, 0, 2);
+    row("programs differing only in case", {"P.NC", "p.nc"}, 1, 1);
 }
 
 // A file that cannot keep a package gets none and is reported; nothing comes and goes.
@@ -242,6 +254,7 @@ void tst_PackageScan::noFlappingOverTwoPasses()
     QFETCH(QStringList, files);
     QFETCH(int, packages);
     QFETCH(int, skipped);
+    QFETCH(QStringList, copies);
     QStringList folders{parts};
     for (const QString &file : files) {
         const QByteArray content =
@@ -253,27 +266,15 @@ void tst_PackageScan::noFlappingOverTwoPasses()
     cPackageManager manager{QDir(root)};
     QCOMPARE(Scan(manager, folders), packages);
     QCOMPARE(manager.GetLastScanReport().skippedFiles.size(), skipped);
+    const QString package = root + '/' + QDir(root).entryList({"*.pkg"}, QDir::Dirs).value(0) + '/';
+    for (const QString &copy : copies)
+        QVERIFY2(QFileInfo::exists(package + copy), qPrintable(copy));
     QSignalSpy added(&manager, &cPackageManager::PackageAdded);
     QSignalSpy deleted(&manager, &cPackageManager::PackageDeleted);
     for (int pass = 0; pass < 2; ++pass)
         QCOMPARE(Scan(manager, folders), packages);
     QCOMPARE(added.size() + deleted.size(), 0);
     QCOMPARE(QDir(root).entryList({"*.pkg"}, QDir::Dirs).size(), packages);
-}
-
-// "PLATE.NC" beside "PLATE.CNV": whichever the pass meets first, the package it makes holds
-// both copies and the NC program's pages after that one pass.
-void tst_PackageScan::bothProgramsOfANameAreCopiedInTheFirstPass()
-{
-    QVERIFY(WriteFile(parts + "/PLATE.NC", MillingProgram("PLATE")) &&
-            WriteFile(parts + "/PLATE.CNV", ConversationalProgram()));
-    cPackageManager manager{QDir(root)};
-    QCOMPARE(Scan(manager, {parts}), 1);
-    const QStringList folders = QDir(root).entryList({"*.pkg"}, QDir::Dirs);
-    QCOMPARE(folders.size(), 1);
-    const QDir package(root + '/' + folders.first());
-    for (const char *name : {"PLATE.NC", "PLATE.CNV", "PLATE.tools.html"})
-        QVERIFY2(package.exists(name), name);
 }
 
 void tst_PackageScan::settledPackageSeesEveryChange_data()
@@ -365,6 +366,91 @@ void tst_PackageScan::requestsWhileAPassRuns()
 
     QTRY_COMPARE_WITH_TIMEOUT(events.size(), 5, 60000);
     QCOMPARE(events, (QStringList{"0", "0", "1", "0", "1"}));
+}
+
+bool tst_PackageScan::MakeBusyFolders()
+{
+    partsFolders = QStringList{parts, MakeDir(dir->filePath("lathe"))};
+    hostPrograms.clear();
+    bool written = true;
+    for (int i = 0; i < 2 * programsPerFolder; ++i)
+        written =
+            written && WriteFile(partsFolders.at(i % 2) + QString::asprintf("/P%03d.NC", i / 2), MillingProgram("P"));
+    return written;
+}
+
+void tst_PackageScan::HostStep(cPackageManager &manager, int step)
+{
+    const QString folder = partsFolders.at(step % 2);
+    const QString program = folder + QString::asprintf("/P%03d.NC", int(random.bounded(programsPerFolder)));
+    const QString uid = manager.CalculatePackageUID(QFileInfo(program));
+    cPackage *package = manager.GetPackage(uid); // lent out: alive until the host has seen its PackageDeleted
+    switch (step % 4) {
+    case 0: { // a new program, packaged by the host while the scan may meet it too
+        const QString path = folder + QStringLiteral("/H%1.NC").arg(step);
+        if (WriteFile(path, MillingProgram("H")) && !manager.CreatePackage(QFileInfo(path)).isEmpty())
+            hostPrograms << path;
+        break;
+    }
+    case 1: // the host browses the folder's packages while a newer program waits for the scan
+        WriteFile(program, MillingProgram(QStringLiteral("REV %1").arg(step)));
+        for (cPackage *each : manager.GetListOfPackages(folder, cPackageManager::eAnyProgram)) {
+            for (const cManifestItem *item : each->GetManifestItems(Unknown))
+                (void)item->GetFileNameString();
+        }
+        break;
+    case 2:
+        if (!hostPrograms.isEmpty())
+            (void)manager.RemovePackage(manager.CalculatePackageUID(QFileInfo(hostPrograms.takeFirst())), true);
+        break;
+    case 3: // a package loses its programs everywhere: the next pass drops it
+        if (package && QFile::remove(program))
+            QFile::remove(root + '/' + uid + ".pkg/" + QFileInfo(program).fileName());
+        break;
+    }
+}
+
+void tst_PackageScan::hostWorksWhileScanning()
+{
+    QVERIFY(MakeBusyFolders());
+    cPackageManager manager{QDir(root)};
+    QSignalSpy completed(&manager, &cPackageManager::PackageScanCompleted);
+    for (int step = 0; completed.count() < 4; ++step) {
+        if (!manager.IsCurrentlyScanningForPackages())
+            QVERIFY(manager.DoBackgroundScanForPackageUpdates(partsFolders));
+        HostStep(manager, step);
+        QCoreApplication::processEvents();
+    }
+    // Let the last requests settle, then check that the registry agrees with itself.
+    QTRY_VERIFY_WITH_TIMEOUT(!manager.IsCurrentlyScanningForPackages(), busyScanTimeoutMs);
+    for (int pass = 0; pass < 2; ++pass)
+        QVERIFY(manager.DoBackgroundScanForPackageUpdates(partsFolders) && completed.wait(busyScanTimeoutMs));
+    const QMap<QString, cPackage *> lookup = manager.GetPackageMap(QString(), true);
+    for (cPackage *package : cPackageTestAccess::SharedMap(manager)->GetPackages())
+        QCOMPARE(lookup.value(package->GetPackageUID()), package);
+    for (const QString &folder : std::as_const(partsFolders)) {
+        for (const QFileInfo &program : QDir(folder).entryInfoList({"*.NC"}, QDir::Files))
+            QVERIFY2(manager.GetPackage(manager.CalculatePackageUID(program)), qPrintable(program.filePath()));
+    }
+}
+
+void tst_PackageScan::registryDestroyedMidScan()
+{
+    QVERIFY(MakeBusyFolders());
+    // From "at once" to "a few packages in"; leaks and use after free are the sanitizers'.
+    for (int round = 0; round < 6; ++round) {
+        auto manager = std::make_unique<cPackageManager>(QDir(root));
+        QVERIFY(manager->DoBackgroundScanForPackageUpdates(partsFolders));
+        for (int i = 0; i < round * 3; ++i) {
+            HostStep(*manager, round * 7 + i);
+            QCoreApplication::processEvents();
+        }
+    }
+    // What the interrupted passes left behind is still a usable packages root.
+    cPackageManager manager{QDir(root)};
+    QSignalSpy completed(&manager, &cPackageManager::PackageScanCompleted);
+    QVERIFY(manager.DoBackgroundScanForPackageUpdates(partsFolders) && completed.wait(busyScanTimeoutMs));
+    QVERIFY(!manager.GetPackageMap(QString(), true).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_PackageScan)

@@ -1,13 +1,17 @@
-#include "MediaTestUtils.h"
 #include "TestUtils.h"
 #include "cPackage.h"
 #include "cPackageManager.h"
+#include "media/ExifReader.h"
 #include "media/Thumbnails.h"
 #include "media/ffmpegInterface.h"
 #include "platform/PlatformFiles.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QImageReader>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -18,14 +22,95 @@
 #include <cerrno>
 #include <signal.h>
 
-using namespace MediaTestUtils;
 using TestUtils::Entries;
 
 namespace {
 
+// A TIFF block laid out by the test: header pointing at a directory at offset 8, then
+// directories and data at chosen offsets, numbers in the block's byte order.
+struct TiffBlock
+{
+    explicit TiffBlock(bool bigEndian)
+        : bigEndian(bigEndian), bytes((bigEndian ? "MM" : "II") + Number(42, 2) + Number(8, 4))
+    {}
+    QByteArray Number(quint32 value, int size) const
+    {
+        QByteArray out(size, '\0');
+        for (int i = 0; i < size; ++i)
+            out[bigEndian ? size - 1 - i : i] = char(value >> (8 * i));
+        return out;
+    }
+    // A 12-byte directory entry; `field` is padded to its 4 bytes.
+    QByteArray Entry(quint16 tag, quint16 type, quint32 n, const QByteArray &field) const
+    {
+        return Number(tag, 2) + Number(type, 2) + Number(n, 4) + field.leftJustified(4, '\0', true);
+    }
+    QByteArray Short(quint16 tag, quint16 value) const { return Entry(tag, 3, 1, Number(value, 2)); }
+    QByteArray At(quint16 tag, quint16 type, quint32 n, quint32 at) const { return Entry(tag, type, n, Number(at, 4)); }
+    void Directory(int at, const QList<QByteArray> &entries, quint32 next = 0)
+    {
+        Put(at, Number(quint32(entries.size()), 2) + entries.join() + Number(next, 4));
+    }
+    void Put(int at, const QByteArray &data)
+    {
+        bytes.resize(qMax(bytes.size(), qsizetype(at + data.size())), '\0');
+        bytes.replace(at, data.size(), data);
+    }
+
+    bool bigEndian;
+    QByteArray bytes;
+};
+
 QByteArray BigEndian32(quint32 value)
 {
     return TiffBlock(true).Number(value, 4);
+}
+
+// IFD0 holding only Orientation, stored as SHORT (type 3) or LONG (type 4).
+QByteArray OrientationBlock(quint16 orientation, bool bigEndian = false, quint16 type = 3)
+{
+    TiffBlock block(bigEndian);
+    block.Directory(8, {block.Entry(274, type, 1, block.Number(orientation, type == 3 ? 2 : 4))});
+    return block.bytes;
+}
+
+// The JPEG stream with an EXIF segment around the block right after its start-of-image
+// marker, after `segmentBefore` if given.
+QByteArray WithExif(const QByteArray &jpeg, const QByteArray &tiffBlock, const QByteArray &segmentBefore = {})
+{
+    const QByteArray length = TiffBlock(true).Number(quint32(tiffBlock.size() + 8), 2);
+    return jpeg.left(2) + segmentBefore + "\xFF\xE1" + length + QByteArray("Exif\0\0", 6) + tiffBlock + jpeg.mid(2);
+}
+
+QByteArray Encode(const QImage &image, const char *format = "JPEG")
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, 95);
+    return buffer.data();
+}
+
+// Quadrant q (0 top left, 1 top right, 2 bottom left, 3 bottom right) has the hue 30 + 90 q
+// degrees, so every orientation of the picture looks different.
+QImage QuadrantPicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(300, 200, 220));
+    QPainter painter(&image);
+    for (int q = 0; q < 3; ++q)
+        painter.fillRect(QRectF(q % 2 * width / 2.0, q / 2 * height / 2.0, width / 2.0, height / 2.0),
+                         QColor::fromHsv(30 + 90 * q, 200, 220));
+    return image;
+}
+
+// Reads a JPEG stream, or a bare TIFF block.
+ExifReader ReadExif(QByteArray bytes, bool jpeg = false)
+{
+    ExifReader reader;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    (void)(jpeg ? reader.loadFromJpeg(&buffer) : reader.read(&buffer));
+    return reader;
 }
 
 QByteArray PngChunk(const char *type, const QByteArray &data)
@@ -55,9 +140,9 @@ struct cPackageTestAccess
     static bool UpdateThumbs(const QString &dir) { return cPackage(QFileInfo(dir), QFileInfo()).UpdatePackageThumbs(); }
 };
 
-// Thumbnails of pictures and videos, and the placeholder overview; the shipped pictures come
-// from PACKAGEMANAGER_DEFAULTS_DIR.
-class tst_Thumbnails : public QObject
+// EXIF blocks, thumbnails of pictures and videos, and the placeholder overview; the shipped
+// pictures come from PACKAGEMANAGER_DEFAULTS_DIR.
+class tst_Media : public QObject
 {
     Q_OBJECT
 
@@ -350,7 +435,79 @@ private Q_SLOTS:
         QVERIFY(pid > 0 && ::kill(pid_t(pid), 0) == -1 && errno == ESRCH);
         QVERIFY(!QFileInfo::exists(package + "/.clip.mp4.nothumb"));
     }
+
+    void orientation_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("expected");
+        const QByteArray jpeg = Encode(QuadrantPicture(16, 12));
+        const QByteArray xmp("\xFF\xE1\x00\x20http://ns.adobe.com/xap/1.0/\0<x/>", 34);
+        QTest::newRow("little-endian") << WithExif(jpeg, OrientationBlock(6)) << 6;
+        QTest::newRow("big-endian") << WithExif(jpeg, OrientationBlock(6, true)) << 6;
+        QTest::newRow("LONG reads 0") << WithExif(jpeg, OrientationBlock(6, false, 4)) << 0;
+        QTest::newRow("XMP before EXIF") << WithExif(jpeg, OrientationBlock(6), xmp) << 0;
+        QTest::newRow("segment length 0") << QByteArray("\xFF\xD8\xFF\xE0\x00\x00\xFF\xE0\x00\x00", 10) << 0;
+        QTest::newRow("file ends inside the block") << WithExif(jpeg, OrientationBlock(6)).left(24) << 0;
+    }
+
+    void orientation()
+    {
+        QFETCH(QByteArray, content);
+        QTEST(int(ReadExif(content, true).value(274).toShort()), "expected");
+    }
+
+    void valuesAndUnsupportedTypes()
+    {
+        for (const bool bigEndian : {false, true}) {
+            TiffBlock block(bigEndian);
+            block.Put(100,
+                      QByteArray("\x01\x02\x03\x04\x05\0\0\0hello\0", 14) + block.Number(72, 4) + block.Number(1, 4));
+            // SSHORT first: it is not supported, the rest still decodes. Count 4 stays in the
+            // field, whose bytes differ from the data at any offset.
+            block.Directory(8, {block.Entry(6, 8, 1, block.Number(7, 2)), block.Entry(1, 1, 4, "\x09\x08\x07\x06"),
+                                block.At(2, 1, 5, 100), block.Entry(3, 2, 3, "ab"), block.At(4, 2, 6, 108),
+                                block.At(5, 5, 1, 114)});
+            QTest::ignoreMessage(QtWarningMsg, "Invalid Ifd Type 8");
+            const ExifReader reader = ReadExif(block.bytes);
+            QVERIFY(reader.value(6).isNull());
+            QCOMPARE(reader.value(1).toByteVector(), QList<quint8>({9, 8, 7, 6}));
+            QCOMPARE(reader.value(2).toByteVector(), QList<quint8>({1, 2, 3, 4, 5}));
+            QCOMPARE(reader.value(3).toString(), QStringLiteral("ab"));
+            QCOMPARE(reader.value(4).toString(), QStringLiteral("hello"));
+            QCOMPARE(reader.value(5).toRationalVector(), (QList<QPair<quint32, quint32>>{{72, 1}}));
+        }
+    }
+
+    // Entries reaching past the block read as null; a directory cut short keeps its whole
+    // entries; directories pointing back are read once. Random damage never crashes.
+    void damagedBlocks()
+    {
+        TiffBlock block(false);
+        block.Directory(8,
+                        {block.At(1, 1, 5, 118), block.At(2, 4, 0xFFFFFFFFu, 8), block.At(3, 5, 0x20000000u, 8),
+                         block.At(5, 7, 0xFFFFFFF0u, 0xFFFFFFF0u), block.Short(274, 6), block.At(513, 4, 1, 100),
+                         block.At(514, 4, 1, 6), block.At(34665, 4, 1, 8)},
+                        8);
+        block.Put(119, QByteArray(1, '\0'));
+        const ExifReader reader = ReadExif(block.bytes);
+        QVERIFY(reader.value(1).isNull() && reader.value(2).isNull() && reader.value(3).isNull() &&
+                reader.value(5).isNull());
+        QCOMPARE(reader.value(274).toShort(), quint16(6));
+        QCOMPARE(reader.thumbnailTags().value(274).toShort(), quint16(6));
+        block.Put(8, block.Number(50, 2)); // claims 50 entries; the block ends inside the sixth
+        QCOMPARE(ReadExif(block.bytes.left(8 + 2 + 5 * 12 + 4)).imageTags().keys(), QList<quint16>({1, 2, 3, 5, 274}));
+
+        QLoggingCategory::setFilterRules(QStringLiteral("packagemanager.media.exif.warning=false"));
+        QRandomGenerator random(12345);
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray damaged = block.bytes;
+            for (int i = random.bounded(1, 7); i > 0; --i)
+                damaged[random.bounded(int(damaged.size()))] = char(random.bounded(256));
+            (void)ReadExif(damaged.left(round % 3 ? damaged.size() : random.bounded(int(damaged.size()))));
+        }
+        QLoggingCategory::setFilterRules(QString());
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_Thumbnails)
-#include "tst_thumbnails.moc"
+QTEST_GUILESS_MAIN(tst_Media)
+#include "tst_media.moc"
