@@ -7,6 +7,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,27 +55,6 @@ bool AppendRepeated(const QString &path, const QByteArray &line, qint64 size)
         ok = file.write(block.constData(), qMin<qint64>(left, block.size())) > 0;
     return ok;
 }
-
-// Makes a folder read-only while it lives (immutable when running as root, where
-// permissions are ignored); `active` tells whether that worked.
-struct ReadOnlyGuard
-{
-    explicit ReadOnlyGuard(const QString &path) : path(path)
-    {
-        active = ::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"+i"_s, path}) == 0
-                                  : QFile::setPermissions(path, QFile::permissions(path) & ~QFileDevice::WriteOwner);
-    }
-    ~ReadOnlyGuard() { Release(); }
-    void Release()
-    {
-        if (active)
-            (void)(::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {u"-i"_s, path}) == 0
-                                    : QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner));
-        active = false;
-    }
-    QString path;
-    bool active = false;
-};
 
 // A packages root with its registry, a parts folder named as the test asks, and a package
 // for one program made on request.
@@ -160,37 +140,6 @@ struct ToolPackage
     QByteArray Page(const char *suffix) const { return ReadFile(folder + u"/PLATE"_s + QLatin1String(suffix)); }
 };
 
-// A tmpfs of `size` mounted on a folder, unmounted at the end (root only).
-struct SmallDisk
-{
-    QString path;
-    bool mounted = false;
-    SmallDisk(const QString &folder, const char *size) : path(MakeDir(folder))
-    {
-        const QByteArray options = QByteArray("size=") + size;
-        mounted = ::geteuid() == 0 &&
-                  ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
-    }
-    ~SmallDisk()
-    {
-        if (mounted)
-            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
-    }
-    // Takes the rest of the space but `keep` bytes, so that a larger write fails.
-    bool Fill(qint64 keep = 0) const
-    {
-        QFile filler(path + u"/filler"_s);
-        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return false;
-        const QByteArray block(4096, 'x');
-        while (filler.write(block) == block.size()) {
-        }
-        while (filler.write("x", 1) == 1) { // whatever a smaller write could still take
-        }
-        return filler.resize(filler.size() - keep);
-    }
-};
-
 } // namespace
 
 class tst_Faults : public QObject
@@ -233,9 +182,17 @@ void tst_Faults::readOnlyFolders()
     QVERIFY(SetModTime(ws.program, QDateTime::currentDateTime().addSecs(-3600)));
     const bool packageRW = place != u"package"_s, rootRW = place != u"root"_s, partsRW = place != u"parts"_s;
     const auto before = Snapshot(ws.folder);
-    ReadOnlyGuard guard(!packageRW ? ws.folder : !rootRW ? ws.root : ws.parts);
-    if (!guard.active)
+    // Immutable when running as root, where permissions are ignored.
+    const QString locked = !packageRW ? ws.folder : !rootRW ? ws.root : ws.parts;
+    const auto setWritable = [&locked](bool on) {
+        const auto permissions = QFile::permissions(locked);
+        return ::geteuid() == 0 ? QProcess::execute(u"chattr"_s, {on ? u"-i"_s : u"+i"_s, locked}) == 0
+                                : QFile::setPermissions(locked, on ? permissions | QFileDevice::WriteOwner
+                                                                   : permissions & ~QFileDevice::WriteOwner);
+    };
+    if (!setWritable(false))
         QSKIP("this system cannot make a folder read-only");
+    const auto writableAgain = qScopeGuard([&setWritable] { setWritable(true); }); // also after a failed check
 
     cPackageManager &registry = *ws.registry;
     QVERIFY(ws.Scan() && registry.GetPackage(uid) == ws.package);
@@ -255,7 +212,7 @@ void tst_Faults::readOnlyFolders()
     // Nothing could be deleted: the package stays whole.
     QVERIFY(partsRW || moved || (registry.GetPackage(uid) == ws.package && QFileInfo::exists(ws.folder)));
 
-    guard.Release();
+    QVERIFY(setWritable(true));
     QVERIFY(packageRW || Snapshot(ws.folder) == before);
     QVERIFY(rootRW || QDir(ws.root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() == 1);
     // Writable again, a new registry and a scan bring everything in step.
@@ -497,11 +454,22 @@ void tst_Faults::killedLockHolderBlocksNoOne()
 void tst_Faults::fullDiskLeavesPackagesWhole()
 {
     QTemporaryDir dir;
-    SmallDisk disk(dir.path() + u"/disk"_s, "2m");
-    if (!disk.mounted)
+    const QString disk = MakeDir(dir.path() + u"/disk"_s);
+    if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=2m") != 0)
         QSKIP("mounting a small tmpfs needs root");
+    const auto unmount = qScopeGuard([&disk] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+    // Takes the rest of the space but `keep` bytes, so that a larger write fails.
+    const auto fill = [&disk](qint64 keep) {
+        QFile filler(disk + u"/filler"_s);
+        bool ok = filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        while (ok && filler.write(QByteArray(4096, 'x')) == 4096) {
+        }
+        while (ok && filler.write("x", 1) == 1) { // whatever a smaller write could still take
+        }
+        return ok && filler.resize(filler.size() - keep);
+    };
     ToolPackage tp;
-    QVERIFY(tp.Make(disk.path));
+    QVERIFY(tp.Make(disk));
     const QString root = tp.root, parts = tp.parts;
     // A photo too large for what is left once the disk is nearly full.
     QVERIFY(WriteFile(parts + u"/photo.jpg"_s, QByteArray(300 * 1024, 'p')));
@@ -509,14 +477,14 @@ void tst_Faults::fullDiskLeavesPackagesWhole()
     QVERIFY(QFile::remove(parts + u"/photo.jpg"_s));
     const QByteArray history = tp.Page(".history.html");
     const QStringList before = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    QVERIFY(disk.Fill(200 * 1024)); // room for small files, not for the photo
+    QVERIFY(fill(200 * 1024)); // room for small files, not for the photo
 
     // A copy that cannot copy the photo is undone; nothing is filed.
     QCOMPARE(Pkgtool({u"copy"_s, u"--root"_s, root, tp.uid, parts + u"/COPY.NC"_s}).exitCode, 1);
     QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot), before);
     QVERIFY(!QFileInfo::exists(parts + u"/COPY.NC"_s));
 
-    QVERIFY(disk.Fill());
+    QVERIFY(fill(0));
     const ToolRun run = Pkgtool({u"history"_s, u"--root"_s, root, tp.uid, u"on a full disk"_s});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err.split(u'\n').filter(QRegularExpression(u"^pkgtool: "_s)).size(), 1); // one line, no flood
