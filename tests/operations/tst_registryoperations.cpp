@@ -64,11 +64,6 @@ inline bool WriteImage(const QString &path, int width, int height)
     return QDir().mkpath(QFileInfo(path).absolutePath()) && image.save(path, "JPEG");
 }
 
-inline QStringList FileNames(const QString &folder) // sorted
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
 // Whether "manifest.xml" lists a file of that name (as element text).
 inline bool ManifestLists(const QString &folder, const QString &fileName)
 {
@@ -204,7 +199,7 @@ void tst_RegistryOperations::import()
     QCOMPARE(uid, space.Uid(space.parts + u'/' + name));
     QCOMPARE(log.events, QStringList{u'+' + uid});
     const QString folder = space.PackageFolder(uid);
-    const QStringList files = FileNames(folder);
+    const QStringList files = Entries(folder);
     QVERIFY2(files.contains(name + ".gif") && files.contains(expectedProgram), qPrintable(files.join(u' ')));
     // Renamed: the old statistics go, and no file keeps the old name in any case.
     QCOMPARE(files.contains(name + ".stats.html") || ManifestLists(folder, name + ".stats.html"), !renamed);
@@ -257,7 +252,7 @@ void tst_RegistryOperations::moveAndCopy()
     const QString oldName = package->GetPackageName();
     const QString oldFolder = space.PackageFolder(uid);
     // Every file named after the package is renamed, whatever the case; the others keep their names.
-    QStringList expectedFiles = FileNames(oldFolder).replaceInStrings(
+    QStringList expectedFiles = Entries(oldFolder).replaceInStrings(
         QRegularExpression("(?i)^" + QRegularExpression::escape(oldName) + "(?=\\.|$)"), "NEW");
     expectedFiles.sort();
     const QByteArray programBytes = ReadFile(space.parts + u'/' + program);
@@ -298,7 +293,7 @@ void tst_RegistryOperations::moveAndCopy()
     QCOMPARE(log.events, (copy ? QStringList{u'+' + newUid} : QStringList{u'-' + uid, u'+' + newUid}));
     QCOMPARE(registry.GetPackage(uid) == package, copy);
     const QString folder = space.PackageFolder(newUid);
-    QCOMPARE(FileNames(folder), expectedFiles);
+    QCOMPARE(Entries(folder), expectedFiles);
     const QByteArray history = (copy ? "Copied From Program Name = " : "Previous Program Name = ") + oldName.toUtf8();
     QVERIFY(ReadFile(folder + "/NEW.history.html").contains(history));
     // The package follows the programs of the new name; a copy never overwrites a program.
@@ -364,8 +359,8 @@ void tst_RegistryOperations::programWhateverItsLetters()
     }
     const QString folder = space.PackageFolder(uid);
     // Both programs are copied; one overview picture, a real one.
-    QVERIFY2(FileNames(folder).contains(program), qPrintable(FileNames(folder).join(u' ')));
-    QVERIFY(companion.isEmpty() || FileNames(folder).contains(companion));
+    QVERIFY2(Entries(folder).contains(program), qPrintable(Entries(folder).join(u' ')));
+    QVERIFY(companion.isEmpty() || Entries(folder).contains(companion));
     const QStringList overviews = QDir(folder).entryList({"*.gif"}, QDir::Files);
     QCOMPARE(overviews.size(), 1);
     QVERIFY(QFileInfo(folder + u'/' + overviews.first()).size() > 0);
@@ -380,14 +375,14 @@ void tst_RegistryOperations::programWhateverItsLetters()
     QVERIFY(cPackageTestAccess::Scan(registry, {parts}));
     QCOMPARE(ReadFile(folder + u'/' + program), MillingProgram("B"));
     const QStringList manifests =
-        FileNames(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
+        Entries(folder).filter(QRegularExpression("^manifest\\.xml$", QRegularExpression::CaseInsensitiveOption));
     QCOMPARE(manifests, QStringList{manifestName});
-    QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand") && FileNames(folder).contains("n ä^,!.txt"));
+    QVERIFY(ReadFile(folder + u'/' + manifestName).contains("by hand") && Entries(folder).contains("n ä^,!.txt"));
 
     // A copy renames every file named after the program, whatever its letters.
     cPackage *copy = registry.CopyPackage(uid, QFileInfo(parts + "/COPY.NC"));
     QVERIFY(copy);
-    const QStringList copied = FileNames(space.PackageFolder(copy->GetPackageUID()));
+    const QStringList copied = Entries(space.PackageFolder(copy->GetPackageUID()));
     for (const QString &file : copied)
         QVERIFY2(Platform::PrefixLengthNoCase(file, QFileInfo(program).completeBaseName()) < 0, qPrintable(file));
     QVERIFY(copied.contains("COPY" + program.mid(program.indexOf(u'.'))));
@@ -461,7 +456,7 @@ void tst_RegistryOperations::addFile()
         source = QDir(ws.dir.path()).relativeFilePath(ws.folder + "/setup.txt");
     const QString comment = author.isEmpty() ? QString() : "spare";
     const QString name = targetName.isEmpty() ? QFileInfo(source).fileName().toLower() : targetName;
-    QStringList expectedFiles = FileNames(ws.folder) << name << (name.endsWith(".pdf") ? name + ".thumb" : name);
+    QStringList expectedFiles = Entries(ws.folder) << name << (name.endsWith(".pdf") ? name + ".thumb" : name);
     expectedFiles.removeDuplicates();
     expectedFiles.sort();
     QVERIFY(WriteFile(ws.Path(source), "second, longer version\n"));
@@ -469,8 +464,8 @@ void tst_RegistryOperations::addFile()
     QVERIFY(ws.package->AddFileToPackage(QFileInfo(ws.Path(source)), author, comment, targetName));
 
     QCOMPARE(ReadFile(ws.folder + u'/' + name), "second, longer version\n");
-    QVERIFY(QFileInfo::exists(ws.Path(source)));   // a copy, not a move
-    QCOMPARE(FileNames(ws.folder), expectedFiles); // no second file, no temporary file left
+    QVERIFY(QFileInfo::exists(ws.Path(source))); // a copy, not a move
+    QCOMPARE(Entries(ws.folder), expectedFiles); // no second file, no temporary file left
     QList<cManifestItem *> entries = ws.package->GetManifestItems(Unknown);
     entries.removeIf([&](cManifestItem *each) { return each->GetFileNameString() != name; });
     QVERIFY(entries.size() == 1 && ManifestLists(ws.folder, name));
