@@ -72,8 +72,14 @@ QList<cPackage *> cSharedPackageMap::GetPackages() const
 
 QMap<QString, cPackage *> cSharedPackageMap::Snapshot() const
 {
-    QMutexLocker locker(&mutex);
-    return packages;
+    // Built from a list of its own rather than shared with the map: the host's next change
+    // would then copy the whole map on its thread, and once the snapshot is released that
+    // change could rewrite nodes the reader had read without ordering against it.
+    const QList<std::pair<QString, cPackage *>> entries = Entries();
+    QMap<QString, cPackage *> snapshot;
+    for (const auto &[key, package] : entries)
+        snapshot.insert(snapshot.cend(), key, package); // in key order: appended at the end
+    return snapshot;
 }
 
 QList<std::pair<QString, cPackage *>> cSharedPackageMap::Entries() const

@@ -36,10 +36,9 @@ public:
     bool RemoveIfFiled(const QString &key, const cPackage *package);
     int Count() const;
     QList<cPackage *> GetPackages() const;
-    // Every key with its package, at one moment.
+    // Every key with its package, at one moment, in a map or list of its own: nothing is
+    // shared with the map, so the host may change the map while the caller reads.
     QMap<QString, cPackage *> Snapshot() const;
-    // The same in a list of its own: the map's nodes are not shared with the caller, so the
-    // host may change the map while the caller reads the list.
     QList<std::pair<QString, cPackage *>> Entries() const;
 
     // Ownership: every package object the registry creates is adopted here.
