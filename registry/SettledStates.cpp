@@ -22,15 +22,10 @@ Q_LOGGING_CATEGORY(lcSettled, "packagemanager.registry.settled", QtWarningMsg)
 constexpr char Magic[8] = {'P', 'M', 'S', 'E', 'T', 'L', 'D', '1'};
 constexpr qsizetype HeaderBytes = 8 + 8 + 8; // magic, settings, count
 constexpr qsizetype EntryBytes = 8 + 8;      // key, state
+// Far more packages than a root holds: a larger file is not read.
+constexpr qint64 MaxFileBytes = qint64(1) << 28;
 // A cache left by a packages root nobody opened for this long goes.
 constexpr qint64 UnusedDays = 30;
-
-quint64 Mix(quint64 value)
-{
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
-    return value ^ (value >> 31);
-}
 
 void Append(QByteArray &bytes, quint64 value)
 {
@@ -63,7 +58,7 @@ quint64 SettingsOf(const QString &packagesRoot, quint64 build)
                          QString::number(QDateTime::currentDateTime().offsetFromUtc())};
     for (const QByteArray &format : QImageReader::supportedImageFormats())
         texts.append(QString::fromLatin1(format));
-    quint64 hash = Mix(build);
+    quint64 hash = build;
     for (const QString &text : std::as_const(texts))
         hash = Platform::StableHash(text, hash);
     return hash;
@@ -78,6 +73,7 @@ SettledStates::SettledStates(const QString &root) : packagesRoot(QDir::cleanPath
     if (build == 0 || cacheRoot.isEmpty())
         return;
     settings = SettingsOf(packagesRoot, build);
+    lastDigest = Digest(tStates()); // nothing settled needs no file
     filePath = cacheRoot + QLatin1String("/PackageManager/settled-") +
                QString::number(Platform::StableHash(packagesRoot), 16).rightJustified(16, QLatin1Char('0'));
 }
@@ -90,9 +86,11 @@ quint64 SettledStates::KeyOf(const QString &packageUID)
 quint64 SettledStates::Digest(const tStates &states)
 {
     // Independent of the order of the entries.
-    quint64 digest = Mix(quint64(states.size()));
-    for (auto it = states.cbegin(); it != states.cend(); ++it)
-        digest += Mix(it.key() ^ Mix(it.value()));
+    quint64 digest = quint64(states.size());
+    for (auto it = states.cbegin(); it != states.cend(); ++it) {
+        const quint64 entry[] = {it.key(), it.value()};
+        digest += XXH3_64bits(entry, sizeof entry);
+    }
     return digest;
 }
 
@@ -102,7 +100,7 @@ SettledStates::tStates SettledStates::Load()
     if (filePath.isEmpty())
         return states;
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileBytes)
         return states;
     const QByteArray bytes = file.readAll();
     // Bounds and checksum before any entry is believed: a cut or foreign file gives nothing.

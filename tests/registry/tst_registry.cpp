@@ -156,9 +156,6 @@ void tst_Registry::removeFolder()
     QVERIFY(!RemoveFolder(QFileInfo(folder))); // nothing left to remove
 }
 
-QTEST_GUILESS_MAIN(tst_Registry)
-#include "tst_registry.moc"
-
 void tst_Registry::settledStatesAreTakenOnlyWhenIntact_data()
 {
     QTest::addColumn<QString>("damage");
@@ -204,3 +201,6 @@ void tst_Registry::settledStatesAreTakenOnlyWhenIntact()
     SettledStates reader(damage == "other root" ? MakeDir(dir.filePath("elsewhere")) : root);
     QCOMPARE(reader.Load(), damage == "none" ? states : SettledStates::tStates());
 }
+
+QTEST_GUILESS_MAIN(tst_Registry)
+#include "tst_registry.moc"
